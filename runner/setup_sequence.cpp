@@ -1,0 +1,94 @@
+#include "runner/setup_sequence.h"
+
+#include <msi.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <strsafe.h>
+
+#include "common/handles.h"
+#include "common/pause.h"
+#include "common/product.h"
+#include "runner/disk_probe.h"
+#include "runner/power_plan.h"
+
+namespace vireo {
+namespace {
+
+using VireoEntry = UINT(WINAPI*)(MSIHANDLE);
+
+constexpr char kInstallerFileName[] = "Setup1.exe";
+constexpr char kInstallerArguments[] = "/q";
+constexpr char kActivateBalancedScheme[] = "-S 381b4222-f694-41f0-9685-ff5bb260df2e";
+
+// The program's own folder; false when the module path does not fit.
+bool GetProgramFolder(char (&folder)[MAX_PATH]) {
+    const DWORD length = GetModuleFileNameA(nullptr, folder, MAX_PATH);
+    folder[MAX_PATH - 1] = '\0';
+    if (length == 0 || length >= MAX_PATH) {
+        folder[0] = '\0';
+        return false;
+    }
+    PathRemoveFileSpecA(folder);
+    return true;
+}
+
+// Runs the silent installer that lies beside the program. The path is quoted
+// in the command line and given as the application name, so a folder with
+// spaces cannot resolve to a planted program on a shorter prefix.
+void RunInstaller(char (&buffer)[MAX_PATH]) {
+    char folder[MAX_PATH];
+    char installerPath[MAX_PATH];
+    if (!GetProgramFolder(folder)) return;
+    if (FAILED(StringCchPrintfA(installerPath, MAX_PATH, "%s\\%s", folder, kInstallerFileName)))
+        return;
+    if (FAILED(StringCchPrintfA(buffer, MAX_PATH, "\"%s\" %s", installerPath,
+                                kInstallerArguments)))
+        return;
+    RunAndWait(installerPath, buffer);
+}
+
+// Loads the library from the product folder and runs its pass once with no
+// installer session. False when the library or its entry is missing.
+bool RunPreferencePass(char (&buffer)[MAX_PATH]) {
+    if (!BuildProductPath(kLibraryFileName, buffer)) return false;
+    UniqueModule library(LoadLibraryA(buffer));
+    if (!library) return false;
+    // Through void* so that the compiler accepts the change of function type.
+    const auto entry = reinterpret_cast<VireoEntry>(
+        reinterpret_cast<void*>(GetProcAddress(library.get(), kEntryPointName)));
+    if (entry == nullptr) return false;
+    entry(0);
+    return true;
+}
+
+}  // namespace
+
+BOOL RunAndWait(const char* applicationPath, char* commandLine) {
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    UniqueProcessInformation process;
+    if (!CreateProcessA(applicationPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, process.addressof())) {
+        return FALSE;
+    }
+    WaitForSingleObject(process.process(), INFINITE);
+    return TRUE;
+}
+
+int RunSetupSequence() {
+    char buffer[MAX_PATH];
+    ZeroMemory(buffer, sizeof(buffer));
+
+    RunInstaller(buffer);
+    Pause(10000);
+    if (!RunPreferencePass(buffer)) return 0;
+
+    ApplyPowerPlan();
+    if (IsDiskProtectionPresent() == 1) ApplyLidOverride();
+    RunPowerCfg("-ReplaceDefaultSchemes");
+    RunPowerCfg(kActivateBalancedScheme);
+    return 0;
+}
+
+}  // namespace vireo

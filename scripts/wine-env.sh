@@ -1,0 +1,31 @@
+# Sourced by the project's scripts: a hermetic Wine environment.
+#   vireo_wine_env PREFIX [win64|win32]   export the variables for PREFIX
+#   vireo_wine_boot                       create the prefix afresh
+#   vireo_wine_stop                       end the prefix's wineserver
+
+vireo_wine_env() {
+    export WINEPREFIX="$1"
+    export WINEARCH="${2:-win64}"
+    export WINEDEBUG=-all
+    # No Mono or Gecko installer dialogs in a fresh prefix.
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    unset DISPLAY
+}
+
+vireo_wine_boot() {
+    case "$WINEPREFIX" in
+        ""|"$HOME/.wine"|"$HOME/.wine/") echo "refusing to use the default Wine prefix" >&2; return 1 ;;
+    esac
+    vireo_wine_stop
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    # One server for the whole run, kept alive between processes.
+    wineserver -p >/dev/null 2>&1
+    wineboot -i >/dev/null 2>&1 || { echo "wineboot failed for $WINEPREFIX" >&2; return 1; }
+}
+
+vireo_wine_stop() {
+    if [ -d "$WINEPREFIX" ]; then
+        wineserver -k >/dev/null 2>&1 || true
+    fi
+}
