@@ -3,10 +3,12 @@
 
 It lays out the computer (the program and the silent installer in a setup
 folder, the library and the maker's script in the product folder, a powercfg
-stand-in in the 32-bit system folder), runs the program once at real speed,
+stand-in with stock power schemes in the 32-bit system folder, the maker's
+disk-protection device and its service), runs the program once at real speed,
 and reports what the run did to the machine: exit code and duration, the
-processes started in order, the activity log, the settings key and the
-PnPCapabilities values written.
+processes started in order, the activity log, the settings key, the
+PnPCapabilities values written, the Balanced scheme before and after, and the
+powercfg commands with their exit codes.
 
     vbench.py run --bin DIR --bench-bin DIR --out DIR [--check] [--quiet]
 """
@@ -31,6 +33,26 @@ CLASS_ROOTS = (
     r"HKLM\System\ControlSet001\Control\Class",
     r"HKLM\System\CurrentControlSet\Control\Class",
 )
+POWER_SCHEMES_KEY = r"HKLM\SYSTEM\CurrentControlSet\Control\Power\User\PowerSchemes"
+BALANCED = "381b4222-f694-41f0-9685-ff5bb260df2e"
+# The Balanced scheme's settings that the program configures, as
+# (subgroup, setting, name shown in the report).
+BALANCED_SETTINGS = (
+    ("0012ee47-9041-4b5d-9b77-535fba8b1442", "0b2d69d7-a2a1-449c-9680-f91c70521c60",
+     "hard disk 0b2d69d7"),
+    ("0012ee47-9041-4b5d-9b77-535fba8b1442", "dab60367-53fe-4fbc-825e-521d069d2456",
+     "hard disk dab60367"),
+    ("4f971e89-eebd-4455-a8de-9e59040e7347", "5ca83367-6e45-459f-a27b-476b1d01c936",
+     "lid-close action"),
+    ("4f971e89-eebd-4455-a8de-9e59040e7347", "7648efa3-dd9c-4e3e-b566-50f929386280",
+     "power-button action"),
+    ("238c9fa8-0aad-41ed-83f4-97be242c8f20", "9d7815a6-7ee4-497e-8888-515a05f02364",
+     "hibernate after (s)"),
+    ("7516b95f-f776-4464-8c53-06167f40cc99", "aded5e82-b909-4619-9949-f5d71dac0bcb",
+     "display brightness (%)"),
+)
+DISK_PROTECTION_INTERFACE = "{DD2A6682-735E-4E8E-8A59-D9DCCF1EBECE}"
+SYSTEM_DEVICE_CLASS = "{4d36e97d-e325-11ce-bfc1-08002be10318}"
 LOG_PATH = r"C:\SYSTEM.SAV\Pallister.log"
 JOURNAL_PATH = r"C:\bench\journal.txt"
 RUN_TIMEOUT_S = 240
@@ -126,6 +148,29 @@ def lay_out_computer(machine: Machine, bin_dir: Path, bench_bin: Path):
     # The maker's image carries the log folder; the pass does not create it.
     machine.make_folder(r"C:\SYSTEM.SAV")
     machine.make_folder(r"C:\bench")
+    # Stock power schemes, with another scheme active so that activation shows.
+    powercfg(machine, "-RestoreDefaultSchemes")
+    powercfg(machine, "-S 8c5e7fda-e8bf-4a96-9a85-a6e23a8c635c")
+    # The disk-protection hardware: its ACPI device and its filter service.
+    devmaker(machine, bench_bin, "add", SYSTEM_DEVICE_CLASS, "CRVDISKPROT",
+             DISK_PROTECTION_INTERFACE, "ACPI\\CRV0004", "*CRV0004")
+    devmaker(machine, bench_bin, "add-service", "crvdskflt")
+    # What the stand-ins journalled while the computer was laid out is not part of the run.
+    journal = machine.host_path(JOURNAL_PATH)
+    if journal.exists():
+        journal.unlink()
+
+
+def powercfg(machine: Machine, parameters: str):
+    result = machine.wine(machine.system32_on_disk + r"\powercfg.exe", *parameters.split())
+    if result.returncode != 0:
+        raise RuntimeError(f"powercfg {parameters} failed: {result.stdout!r}")
+
+
+def devmaker(machine: Machine, bench_bin: Path, *args):
+    result = machine.wine(str(bench_bin / "devmaker.exe"), *args)
+    if result.returncode != 0:
+        raise RuntimeError(f"devmaker {' '.join(args)} failed: {result.stderr!r}")
 
 
 def run_program(machine: Machine):
@@ -144,6 +189,45 @@ def read_journal(machine: Machine, run_start_ms: int):
         at = int(stamp) - run_start_ms if stamp.isdigit() else None
         events.append({"at_ms": at, "program": program, "event": event})
     return events
+
+
+def split_journal(events):
+    """Processes started, in order, and the powercfg commands with their exit codes."""
+    processes, commands = [], []
+    for event in events:
+        if event["program"] != "powercfg.exe":
+            processes.append(event)
+            continue
+        word, _, rest = event["event"].partition(" ")
+        if word == "start":
+            processes.append({**event, "event": rest})
+            commands.append({"parameters": rest, "exit_code": None,
+                             "started_ms": event["at_ms"], "took_ms": None})
+        elif word == "exit" and commands:
+            code, _, parameters = rest.partition(" ")
+            command = commands[-1]
+            if command["parameters"] == parameters and command["exit_code"] is None:
+                command["exit_code"] = int(code)
+                command["took_ms"] = event["at_ms"] - command["started_ms"]
+            else:
+                # Another command started before this one ended.
+                commands.append({"parameters": parameters, "exit_code": int(code),
+                                 "started_ms": None, "took_ms": None, "overlapped": True})
+    return processes, commands
+
+
+def read_balanced_scheme(machine: Machine):
+    scheme_key = POWER_SCHEMES_KEY + "\\" + BALANCED
+    settings = []
+    for subgroup, setting, name in BALANCED_SETTINGS:
+        values = machine.query_key(scheme_key + "\\" + subgroup + "\\" + setting)
+        settings.append({"name": name, "ac": values.get("ACSettingIndex"),
+                         "dc": values.get("DCSettingIndex")})
+    return {
+        "name": machine.query_key(scheme_key).get("FriendlyName"),
+        "active": machine.query_key(POWER_SCHEMES_KEY).get("ActivePowerScheme") == BALANCED,
+        "settings": settings,
+    }
 
 
 def read_log(machine: Machine):
@@ -184,12 +268,16 @@ def read_wake_on_lan(machine: Machine, settings: dict):
     return written
 
 
-def collect(machine: Machine, exit_code: int, duration_s: float, run_start_ms: int):
+def collect(machine: Machine, exit_code: int, duration_s: float, run_start_ms: int,
+            scheme_before: dict):
     settings = machine.query_key(SETTINGS_KEY)
+    processes, commands = split_journal(read_journal(machine, run_start_ms))
     return {
         "profile": "default",
         "run": {"exit_code": exit_code, "duration_s": round(duration_s, 1)},
-        "processes": read_journal(machine, run_start_ms),
+        "processes": processes,
+        "powercfg_commands": commands,
+        "balanced_scheme": {"before": scheme_before, "after": read_balanced_scheme(machine)},
         "log": read_log(machine),
         "settings_key": settings,
         "pnp_capabilities": read_wake_on_lan(machine, settings),
@@ -203,9 +291,14 @@ def format_report(report: dict) -> str:
     out.append(f"Run: exit code {run['exit_code']}, {run['duration_s']:.1f} s")
     out.append("")
     out.append("Processes started, in order:")
+    powercfg_number = 0
     for number, process in enumerate(report["processes"], 1):
         at = f"{process['at_ms'] / 1000:7.2f} s" if process["at_ms"] is not None else "      -  "
-        out.append(f"  {number:2}. {at}  {process['program']:<16} {process['event']}")
+        event = process["event"]
+        if process["program"] == "powercfg.exe":
+            powercfg_number += 1
+            event = f"command {powercfg_number} of the list below"
+        out.append(f"  {number:2}. {at}  {process['program']:<16} {event}")
     if not report["processes"]:
         out.append("  (none)")
     out.append("")
@@ -229,7 +322,34 @@ def format_report(report: dict) -> str:
         out.append(f"  {key} = {value} (0x{value:X})")
     if not report["pnp_capabilities"]:
         out.append("  (none)")
+    out.append("")
+    out.extend(format_scheme(report["balanced_scheme"]))
+    out.append("")
+    out.append("powercfg commands, in the order they ran:")
+    for number, command in enumerate(report["powercfg_commands"], 1):
+        took = f"{command['took_ms']:4} ms" if command["took_ms"] is not None else "   ? ms"
+        overlapped = "  (OVERLAPPED another command)" if command.get("overlapped") else ""
+        out.append(f"  {number:2}. exit {command['exit_code']}  {took}  {command['parameters']}"
+                   f"{overlapped}")
+    if not report["powercfg_commands"]:
+        out.append("  (none)")
     return "\n".join(out) + "\n"
+
+
+def format_scheme(scheme: dict):
+    before, after = scheme["before"], scheme["after"]
+    shown = lambda value: "-" if value is None else str(value)
+    yes_no = lambda flag: "yes" if flag else "no"
+    lines = [
+        f"Balanced scheme {BALANCED}:",
+        f"  name    {shown(before['name'])} -> {shown(after['name'])}",
+        f"  active  {yes_no(before['active'])} -> {yes_no(after['active'])}",
+        f"  {'setting':<24} {'AC before':>9} {'AC after':>9} {'DC before':>9} {'DC after':>9}",
+    ]
+    for old, new in zip(before["settings"], after["settings"]):
+        lines.append(f"  {old['name']:<24} {shown(old['ac']):>9} {shown(new['ac']):>9}"
+                     f" {shown(old['dc']):>9} {shown(new['dc']):>9}")
+    return lines
 
 
 def differences(expected, actual, where="report"):
@@ -265,9 +385,10 @@ def run(args) -> int:
         lay_out_computer(machine, Path(args.bin), Path(args.bench_bin))
         if not args.quiet:
             print("Running defaults-runner.exe at real speed (about half a minute) ...", flush=True)
+        scheme_before = read_balanced_scheme(machine)
         run_start_ms = int(time.time() * 1000)
         exit_code, duration_s = run_program(machine)
-        report = collect(machine, exit_code, duration_s, run_start_ms)
+        report = collect(machine, exit_code, duration_s, run_start_ms, scheme_before)
     finally:
         machine.stop()
 

@@ -2,12 +2,47 @@
 // a setup folder of the prefix, with stand-ins for the installer and library.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include "fabricate.h"
 #include "support/machine.h"
 
 namespace vireo::testing {
 namespace {
 
 constexpr char kSetupFolder[] = "C:\\factory\\setup";
+constexpr char kSchemes[] = "SYSTEM\\CurrentControlSet\\Control\\Power\\User\\PowerSchemes";
+constexpr char kBalanced[] = "381b4222-f694-41f0-9685-ff5bb260df2e";
+constexpr char kHighPerformance[] = "8c5e7fda-e8bf-4a96-9a85-a6e23a8c635c";
+
+std::string SystemFolder() {
+    char path[MAX_PATH] = "";
+    GetSystemDirectoryA(path, MAX_PATH);
+    return path;
+}
+
+bool IsPowerCfgEvent(const std::string& event) { return event.rfind("powercfg.exe\t", 0) == 0; }
+
+// The journal without the power-plan tool's lines, and those lines alone.
+std::vector<std::string> SequenceEvents() {
+    std::vector<std::string> events;
+    for (const auto& event : ReadJournal())
+        if (!IsPowerCfgEvent(event)) events.push_back(event);
+    return events;
+}
+std::vector<std::string> PowerCfgEvents() {
+    std::vector<std::string> events;
+    for (const auto& event : ReadJournal())
+        if (IsPowerCfgEvent(event)) events.push_back(event.substr(strlen("powercfg.exe\t")));
+    return events;
+}
+
+// Runs the bench's powercfg directly, as the set-up of a test.
+void RunPowerCfgDirectly(const std::string& parameters) {
+    const std::string tool = SystemFolder() + "\\powercfg.exe";
+    TestProcess process(tool, "\"" + tool + "\" " + parameters);
+    ASSERT_EQ(std::optional<DWORD>(0), process.WaitForExit(30000)) << parameters;
+}
 
 class SetupSequence : public ::testing::Test {
 protected:
@@ -18,6 +53,7 @@ protected:
         DeleteFileIfPresent("C:\\Corvane.exe");
         DeleteFileIfPresent(LibraryPath());
         EnsureFolder(ProductFolder());
+        CopyFileOrFail(BenchBuildFolder() + "\\powercfg.exe", SystemFolder() + "\\powercfg.exe");
     }
     void TearDown() override { DeleteFileIfPresent(LibraryPath()); }
 
@@ -55,7 +91,7 @@ TEST_F(SetupSequence, RunsInstallerPausesThenCallsThePassOnceWithoutSession) {
                                         "defaults-runner.exe\tpause 10000",
                                         "VireoDll.dll\tcrvVireoReq session=0",
                                         "VireoDll.dll\tunloaded"}),
-              ReadJournal());
+              SequenceEvents());
 }
 
 TEST_F(SetupSequence, CommandLineIsIgnored) {
@@ -66,7 +102,7 @@ TEST_F(SetupSequence, CommandLineIsIgnored) {
                                         "defaults-runner.exe\tpause 10000",
                                         "VireoDll.dll\tcrvVireoReq session=0",
                                         "VireoDll.dll\tunloaded"}),
-              ReadJournal());
+              SequenceEvents());
 }
 
 TEST_F(SetupSequence, MissingInstallerStillLeadsToThePass) {
@@ -76,7 +112,7 @@ TEST_F(SetupSequence, MissingInstallerStillLeadsToThePass) {
     EXPECT_EQ((std::vector<std::string>{"defaults-runner.exe\tpause 10000",
                                         "VireoDll.dll\tcrvVireoReq session=0",
                                         "VireoDll.dll\tunloaded"}),
-              ReadJournal());
+              SequenceEvents());
 }
 
 TEST_F(SetupSequence, MissingLibraryEndsTheRunWithExitCodeZero) {
@@ -84,7 +120,8 @@ TEST_F(SetupSequence, MissingLibraryEndsTheRunWithExitCodeZero) {
     EXPECT_EQ(0u, RunProgram(kSetupFolder));
     EXPECT_EQ((std::vector<std::string>{InstallerEvent(kSetupFolder),
                                         "defaults-runner.exe\tpause 10000"}),
-              ReadJournal());
+              SequenceEvents());
+    EXPECT_TRUE(PowerCfgEvents().empty()) << "the power plan must be left untouched";
 }
 
 TEST_F(SetupSequence, LibraryWithoutTheEntryIsUnloadedAndTheRunEnds) {
@@ -94,7 +131,8 @@ TEST_F(SetupSequence, LibraryWithoutTheEntryIsUnloadedAndTheRunEnds) {
     EXPECT_EQ((std::vector<std::string>{InstallerEvent(kSetupFolder),
                                         "defaults-runner.exe\tpause 10000",
                                         "VireoDll.dll\tloaded", "VireoDll.dll\tunloaded"}),
-              ReadJournal());
+              SequenceEvents());
+    EXPECT_TRUE(PowerCfgEvents().empty()) << "the power plan must be left untouched";
 }
 
 // With an unquoted command line the platform would try "C:\Corvane.exe" with
@@ -117,7 +155,140 @@ TEST_F(SetupSequence, FolderWithSpacesNeverStartsAPlantedPrefixProgram) {
     EXPECT_EQ((std::vector<std::string>{"defaults-runner.exe\tpause 10000",
                                         "VireoDll.dll\tcrvVireoReq session=0",
                                         "VireoDll.dll\tunloaded"}),
-              ReadJournal());
+              SequenceEvents());
+}
+
+// {DD2A6682-735E-4E8E-8A59-D9DCCF1EBECE}
+constexpr GUID kProbeInterface = {
+    0xDD2A6682, 0x735E, 0x4E8E, {0x8A, 0x59, 0xD9, 0xDC, 0xCF, 0x1E, 0xBE, 0xCE}};
+constexpr GUID kSystemClass = {
+    0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+
+const std::vector<std::string> kPlanCommands = {
+    "-changename 381b4222-f694-41f0-9685-ff5bb260df2e \"Corvane Optimized\"",
+    "-setacvalueindex 381b4222-f694-41f0-9685-ff5bb260df2e 0012ee47-9041-4b5d-9b77-535fba8b1442 0b2d69d7-a2a1-449c-9680-f91c70521c60 2",
+    "-setdcvalueindex 381b4222-f694-41f0-9685-ff5bb260df2e 0012ee47-9041-4b5d-9b77-535fba8b1442 0b2d69d7-a2a1-449c-9680-f91c70521c60 2",
+    "-setacvalueindex 381b4222-f694-41f0-9685-ff5bb260df2e 0012ee47-9041-4b5d-9b77-535fba8b1442 dab60367-53fe-4fbc-825e-521d069d2456 50",
+    "-setdcvalueindex 381b4222-f694-41f0-9685-ff5bb260df2e 0012ee47-9041-4b5d-9b77-535fba8b1442 dab60367-53fe-4fbc-825e-521d069d2456 50",
+    "-setacvalueindex 381b4222-f694-41f0-9685-ff5bb260df2e 4f971e89-eebd-4455-a8de-9e59040e7347 5ca83367-6e45-459f-a27b-476b1d01c936 0",
+    "-setdcvalueindex 381b4222-f694-41f0-9685-ff5bb260df2e 4f971e89-eebd-4455-a8de-9e59040e7347 5ca83367-6e45-459f-a27b-476b1d01c936 1",
+    "-setacvalueindex 381b4222-f694-41f0-9685-ff5bb260df2e 4f971e89-eebd-4455-a8de-9e59040e7347 7648efa3-dd9c-4e3e-b566-50f929386280 3",
+    "-setdcvalueindex 381b4222-f694-41f0-9685-ff5bb260df2e 4f971e89-eebd-4455-a8de-9e59040e7347 7648efa3-dd9c-4e3e-b566-50f929386280 3",
+    "-setacvalueindex 381b4222-f694-41f0-9685-ff5bb260df2e 238C9FA8-0AAD-41ED-83F4-97BE242C8F20 9d7815a6-7ee4-497e-8888-515a05f02364 64800",
+    "-setdcvalueindex 381b4222-f694-41f0-9685-ff5bb260df2e 238C9FA8-0AAD-41ED-83F4-97BE242C8F20 9d7815a6-7ee4-497e-8888-515a05f02364 64800",
+    "-setacvalueindex 381b4222-f694-41f0-9685-ff5bb260df2e 7516b95f-f776-4464-8c53-06167f40cc99 aded5e82-b909-4619-9949-f5d71dac0bcb 100",
+    "-setdcvalueindex 381b4222-f694-41f0-9685-ff5bb260df2e 7516b95f-f776-4464-8c53-06167f40cc99 aded5e82-b909-4619-9949-f5d71dac0bcb 40",
+    "SETACTIVE 381b4222-f694-41f0-9685-ff5bb260df2e",
+};
+const char kLidOverride[] =
+    "-setdcvalueindex 381b4222-f694-41f0-9685-ff5bb260df2e 4f971e89-eebd-4455-a8de-9e59040e7347 5ca83367-6e45-459f-a27b-476b1d01c936 0";
+
+// The whole run through the bench's powercfg, which keeps a real scheme
+// store and takes a random 50 to 300 ms per command.
+class PowerPlan : public SetupSequence {
+protected:
+    void SetUp() override {
+        SetupSequence::SetUp();
+        RemoveProbeDevices();
+        bench::DeleteServiceKey("crvdskflt");
+        RunPowerCfgDirectly("-RestoreDefaultSchemes");
+        RunPowerCfgDirectly(std::string("-S ") + kHighPerformance);
+        ClearJournal();
+        InstallProgram(kSetupFolder, true);
+        InstallLibrary("probe-vireo.dll");
+    }
+    void TearDown() override {
+        RemoveProbeDevices();
+        bench::DeleteServiceKey("crvdskflt");
+        SetupSequence::TearDown();
+    }
+    static void RemoveProbeDevices() {
+        for (const auto& device : bench::ListDevices(kProbeInterface))
+            bench::RemoveDevice(device.instanceId);
+    }
+    static void AddDiskProtection() {
+        ASSERT_FALSE(bench::FabricateDevice(kSystemClass, "CRVDISKPROT", {"ACPI\\CRV0004"},
+                                            kProbeInterface)
+                         .empty());
+        ASSERT_TRUE(bench::CreateServiceKey("crvdskflt"));
+    }
+    // Each command starts only after the one before it ended, in this order.
+    static void ExpectRunOneAtATime(const std::vector<std::string>& commands) {
+        std::vector<std::string> expected;
+        for (const auto& command : commands) {
+            expected.push_back("start " + command);
+            // The dash-less command word is an unknown parameter to the tool.
+            expected.push_back((command.rfind("SETACTIVE", 0) == 0 ? "exit 1 " : "exit 0 ") +
+                               command);
+        }
+        EXPECT_EQ(expected, PowerCfgEvents());
+    }
+    static std::optional<DWORD> Balanced(const char* subgroup, const char* setting,
+                                         const char* supply) {
+        return ReadDword(HKEY_LOCAL_MACHINE,
+                         std::string(kSchemes) + "\\" + kBalanced + "\\" + subgroup + "\\" + setting,
+                         std::string(supply) + "SettingIndex");
+    }
+    static void ExpectMakersScheme(DWORD batteryLidAction) {
+        constexpr char kButtons[] = "4f971e89-eebd-4455-a8de-9e59040e7347";
+        constexpr char kLid[] = "5ca83367-6e45-459f-a27b-476b1d01c936";
+        constexpr char kPowerButton[] = "7648efa3-dd9c-4e3e-b566-50f929386280";
+        constexpr char kSleep[] = "238c9fa8-0aad-41ed-83f4-97be242c8f20";
+        constexpr char kHibernate[] = "9d7815a6-7ee4-497e-8888-515a05f02364";
+        constexpr char kDisplay[] = "7516b95f-f776-4464-8c53-06167f40cc99";
+        constexpr char kBrightness[] = "aded5e82-b909-4619-9949-f5d71dac0bcb";
+        constexpr char kDisk[] = "0012ee47-9041-4b5d-9b77-535fba8b1442";
+        EXPECT_EQ(std::optional<DWORD>(0), Balanced(kButtons, kLid, "AC"));
+        EXPECT_EQ(std::optional<DWORD>(batteryLidAction), Balanced(kButtons, kLid, "DC"));
+        EXPECT_EQ(std::optional<DWORD>(3), Balanced(kButtons, kPowerButton, "AC"));
+        EXPECT_EQ(std::optional<DWORD>(3), Balanced(kButtons, kPowerButton, "DC"));
+        EXPECT_EQ(std::optional<DWORD>(64800), Balanced(kSleep, kHibernate, "AC"));
+        EXPECT_EQ(std::optional<DWORD>(64800), Balanced(kSleep, kHibernate, "DC"));
+        EXPECT_EQ(std::optional<DWORD>(100), Balanced(kDisplay, kBrightness, "AC"));
+        EXPECT_EQ(std::optional<DWORD>(40), Balanced(kDisplay, kBrightness, "DC"));
+        EXPECT_EQ(std::optional<DWORD>(2),
+                  Balanced(kDisk, "0b2d69d7-a2a1-449c-9680-f91c70521c60", "DC"));
+        EXPECT_EQ(std::optional<DWORD>(50),
+                  Balanced(kDisk, "dab60367-53fe-4fbc-825e-521d069d2456", "AC"));
+        EXPECT_EQ(std::optional<std::string>("Corvane Optimized"),
+                  ReadString(HKEY_LOCAL_MACHINE, std::string(kSchemes) + "\\" + kBalanced,
+                             "FriendlyName"));
+        EXPECT_EQ(std::optional<std::string>(kBalanced),
+                  ReadString(HKEY_LOCAL_MACHINE, kSchemes, "ActivePowerScheme"));
+    }
+};
+
+TEST_F(PowerPlan, WithoutDiskProtectionTheBatteryLidSleeps) {
+    EXPECT_EQ(0u, RunProgram(kSetupFolder));
+
+    auto commands = kPlanCommands;
+    commands.push_back("-ReplaceDefaultSchemes");
+    commands.push_back(std::string("-S ") + kBalanced);
+    ExpectRunOneAtATime(commands);
+    ExpectMakersScheme(1);
+    const auto journal = ReadJournal();
+    ASSERT_GT(journal.size(), 4u);
+    EXPECT_EQ("VireoDll.dll\tunloaded", journal[3]) << "the plan follows the pass";
+}
+
+TEST_F(PowerPlan, WithDiskProtectionTheOverrideFollowsTheList) {
+    AddDiskProtection();
+    EXPECT_EQ(0u, RunProgram(kSetupFolder));
+
+    auto commands = kPlanCommands;
+    commands.push_back(kLidOverride);
+    commands.push_back("-ReplaceDefaultSchemes");
+    commands.push_back(std::string("-S ") + kBalanced);
+    ExpectRunOneAtATime(commands);
+    ExpectMakersScheme(0);
+    EXPECT_EQ(std::optional<DWORD>(0),
+              ReadDword(HKEY_LOCAL_MACHINE,
+                        std::string(
+                            "SYSTEM\\CurrentControlSet\\Control\\Power\\User\\Default\\PowerSchemes\\") +
+                            kBalanced +
+                            "\\4f971e89-eebd-4455-a8de-9e59040e7347\\5ca83367-6e45-459f-a27b-476b1d01c936",
+                        "DCSettingIndex"))
+        << "the defaults were replaced after the override";
 }
 
 }  // namespace
