@@ -28,6 +28,7 @@ BENCH_DIR = Path(__file__).resolve().parent
 EXPECTED_DIR = BENCH_DIR / "expected"
 
 SETUP_FOLDER = r"C:\Factory\Setup"
+WMI_SERVER = r"C:\Program Files (x86)\Corvane\Shared\crvwmiex.exe"
 SETTINGS_KEY = r"HKCU\Software\Corvane\Pallister"
 CLASS_ROOTS = (
     r"HKLM\System\ControlSet001\Control\Class",
@@ -99,9 +100,12 @@ class Machine:
         if self.prefix.exists():
             shutil.rmtree(self.prefix)
         self.prefix.mkdir(parents=True)
-        # One server for the whole run, kept alive between processes.
+        # One server for the whole run, kept alive between processes. The
+        # prefix is made by an update (-u): after "wineboot -i" two service
+        # managers are left answering in turn, which breaks service look-ups
+        # and COM activation at random.
         self._run(["wineserver", "-p"], timeout=30)
-        if self._run(["wineboot", "-i"], timeout=300).returncode != 0:
+        if self._run(["wineboot", "-u"], timeout=300).returncode != 0:
             raise RuntimeError(f"wineboot failed for {self.prefix}")
 
     def stop(self):
@@ -144,6 +148,8 @@ def lay_out_computer(machine: Machine, bin_dir: Path, bench_bin: Path):
     machine.install(bench_bin / "Setup1.exe", SETUP_FOLDER + r"\Setup1.exe")
     machine.install(bin_dir / "VireoDll.dll", product + r"\VireoDll.dll")
     machine.install(bench_bin / "Vireo_Win7.vbs", product + r"\Vireo_Win7.vbs")
+    machine.install(bench_bin / "crvnt-stdcall" / "CRVNT.DLL", product + r"\CRVNT.DLL")
+    machine.install(bench_bin / "crvwmiex.exe", WMI_SERVER)
     machine.install(bench_bin / "powercfg.exe", machine.system32_on_disk + r"\powercfg.exe")
     # The maker's image carries the log folder; the pass does not create it.
     machine.make_folder(r"C:\SYSTEM.SAV")
@@ -151,6 +157,8 @@ def lay_out_computer(machine: Machine, bin_dir: Path, bench_bin: Path):
     # Stock power schemes, with another scheme active so that activation shows.
     powercfg(machine, "-RestoreDefaultSchemes")
     powercfg(machine, "-S 8c5e7fda-e8bf-4a96-9a85-a6e23a8c635c")
+    # The WMI-extension server: class, type library and service entry.
+    register_wmi_server(machine)
     # The disk-protection hardware: its ACPI device and its filter service.
     devmaker(machine, bench_bin, "add", SYSTEM_DEVICE_CLASS, "CRVDISKPROT",
              DISK_PROTECTION_INTERFACE, "ACPI\\CRV0004", "*CRV0004")
@@ -159,6 +167,12 @@ def lay_out_computer(machine: Machine, bin_dir: Path, bench_bin: Path):
     journal = machine.host_path(JOURNAL_PATH)
     if journal.exists():
         journal.unlink()
+
+
+def register_wmi_server(machine: Machine):
+    result = machine.wine(WMI_SERVER, "/RegServer")
+    if result.returncode != 0 or machine.wine("sc", "query", "crvwmiex").returncode != 0:
+        raise RuntimeError(f"crvwmiex /RegServer failed: {result.stderr!r}")
 
 
 def powercfg(machine: Machine, parameters: str):
@@ -192,9 +206,16 @@ def read_journal(machine: Machine, run_start_ms: int):
 
 
 def split_journal(events):
-    """Processes started, in order, and the powercfg commands with their exit codes."""
-    processes, commands = [], []
+    """Processes started, in order; the powercfg commands with their exit codes;
+    and what the maker's components were asked (machine-ID calls, BIOS commands)."""
+    processes, commands, received = [], [], {"machine_id_calls": 0, "bios_commands": []}
     for event in events:
+        if event["program"] == "CRVNT.DLL":
+            received["machine_id_calls"] += 1
+            continue
+        if event["program"] == "crvwmiex.exe":
+            received["bios_commands"].append(event["event"])
+            continue
         if event["program"] != "powercfg.exe":
             processes.append(event)
             continue
@@ -213,7 +234,7 @@ def split_journal(events):
                 # Another command started before this one ended.
                 commands.append({"parameters": parameters, "exit_code": int(code),
                                  "started_ms": None, "took_ms": None, "overlapped": True})
-    return processes, commands
+    return processes, commands, received
 
 
 def read_balanced_scheme(machine: Machine):
@@ -271,11 +292,12 @@ def read_wake_on_lan(machine: Machine, settings: dict):
 def collect(machine: Machine, exit_code: int, duration_s: float, run_start_ms: int,
             scheme_before: dict):
     settings = machine.query_key(SETTINGS_KEY)
-    processes, commands = split_journal(read_journal(machine, run_start_ms))
+    processes, commands, received = split_journal(read_journal(machine, run_start_ms))
     return {
         "profile": "default",
         "run": {"exit_code": exit_code, "duration_s": round(duration_s, 1)},
         "processes": processes,
+        "makers_components_received": received,
         "powercfg_commands": commands,
         "balanced_scheme": {"before": scheme_before, "after": read_balanced_scheme(machine)},
         "log": read_log(machine),
@@ -301,6 +323,15 @@ def format_report(report: dict) -> str:
         out.append(f"  {number:2}. {at}  {process['program']:<16} {event}")
     if not report["processes"]:
         out.append("  (none)")
+    out.append("")
+    received = report["makers_components_received"]
+    out.append("What the maker's components received:")
+    installer = [p["event"] for p in report["processes"] if p["program"] == "Setup1.exe"]
+    out.append("  installer command line: " + (installer[0] if installer else "(not started)"))
+    out.append(f"  machine-ID calls: {received['machine_id_calls']}")
+    out.append("  BIOS commands:" + ("" if received["bios_commands"] else " (none)"))
+    for command in received["bios_commands"]:
+        out.append("    " + command)
     out.append("")
     log = report["log"]
     out.append(f"Activity log {LOG_PATH}:")

@@ -3,10 +3,11 @@
 # apt-get when run as root, otherwise prints the command to run and stops.
 set -euo pipefail
 
+# libwine-dev carries the system IDL files (oaidl.idl) that widl imports.
 packages=(
     g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-tools
     wine wine64 wine32:i386
-    googletest cmake make python3
+    libwine-dev googletest cmake make python3
 )
 
 installed() {

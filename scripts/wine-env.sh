@@ -19,9 +19,12 @@ vireo_wine_boot() {
     vireo_wine_stop
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
-    # One server for the whole run, kept alive between processes.
+    # One server for the whole run, kept alive between processes. The prefix
+    # is made by an update (-u): after "wineboot -i" two service managers are
+    # left answering in turn, which breaks service look-ups and COM activation
+    # at random.
     wineserver -p >/dev/null 2>&1
-    wineboot -i >/dev/null 2>&1 || { echo "wineboot failed for $WINEPREFIX" >&2; return 1; }
+    wineboot -u >/dev/null 2>&1 || { echo "wineboot failed for $WINEPREFIX" >&2; return 1; }
 }
 
 vireo_wine_stop() {

@@ -48,6 +48,7 @@ protected:
         DeleteFileIfPresent(kTestLogPath);
         EnsureFolder(ProductFolder());
         DeleteFileIfPresent(ProductFolder() + "\\Vireo_Win7.vbs");
+        DeleteFileIfPresent(ProductFolder() + "\\CRVNT.DLL");
         ClearJournal();
         ASSERT_EQ(0u, FindProcessByName("wscript.exe")) << "a script host is still running";
     }

@@ -1,0 +1,50 @@
+// Stand-in for the maker's machine-ID library CRVNT.DLL. crvGetMachineId
+// writes the ID configured in HKCU\Software\CorvaneBench\CRVNT ("MachineId",
+// default below) into the caller's 260-byte buffer; with "Unterminated" = 1 it
+// fills all 260 bytes and writes no terminator. Built once __cdecl and once
+// __stdcall (CRVNT_STDCALL), since nothing fixes the maker's convention.
+#include <windows.h>
+#include <strsafe.h>
+
+#include "journal.h"
+
+namespace {
+
+constexpr char kConfigKey[] = "Software\\CorvaneBench\\CRVNT";
+constexpr char kDefaultMachineId[] = "CRV-7B2E-4411-9C03";
+
+DWORD ReadConfigDword(const char* name) {
+    DWORD value = 0, size = sizeof(value);
+    if (RegGetValueA(HKEY_CURRENT_USER, kConfigKey, name, RRF_RT_REG_DWORD, nullptr, &value,
+                     &size) != ERROR_SUCCESS)
+        return 0;
+    return value;
+}
+
+void ReadConfiguredId(char (&id)[MAX_PATH]) {
+    DWORD size = sizeof(id);
+    if (RegGetValueA(HKEY_CURRENT_USER, kConfigKey, "MachineId", RRF_RT_REG_SZ, nullptr, id,
+                     &size) != ERROR_SUCCESS)
+        StringCchCopyA(id, MAX_PATH, kDefaultMachineId);
+    id[MAX_PATH - 1] = '\0';
+}
+
+}  // namespace
+
+#ifdef CRVNT_STDCALL
+#define CRVNT_CALL __stdcall
+#else
+#define CRVNT_CALL __cdecl
+#endif
+
+extern "C" int CRVNT_CALL crvGetMachineId(char* buffer) {
+    bench::AppendJournal("crvGetMachineId");
+    if (ReadConfigDword("Unterminated") == 1) {
+        FillMemory(buffer, MAX_PATH, 'X');
+        return 0;
+    }
+    char id[MAX_PATH];
+    ReadConfiguredId(id);
+    StringCchCopyA(buffer, MAX_PATH, id);
+    return 0;
+}

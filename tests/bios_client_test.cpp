@@ -1,0 +1,382 @@
+// The BIOS command client against servers registered in this process (one per
+// row of the failure table) and through the out-of-process stand-in.
+#include <gtest/gtest.h>
+
+#include <ole2.h>
+
+#include <functional>
+
+#include "crvwmiex.h"
+#include "support/machine.h"
+#include "vireodll/bios_client.h"
+
+namespace vireo::testing {
+namespace {
+
+constexpr BYTE kSentinel = 0xbd;
+constexpr LONG kUntouchedCode = 0x5a5a;
+
+// What a fake server saw of one call.
+struct ReceivedCall {
+    LONG command = -1, commandType = -1;
+    ULONG inSize = 0, outSize = 0;
+    bool inputArrayNull = false, outputArrayNull = false;
+    VARTYPE inputType = VT_EMPTY, outputType = VT_EMPTY;
+    std::vector<BYTE> input;
+    LONG outputCount = -1;
+};
+
+// How a fake server behaves; the default answers with record bytes 1, 2, 3...
+struct FakeBehaviour {
+    HRESULT createResult = S_OK;  // of IClassFactory::CreateInstance
+    HRESULT runResult = S_OK;     // of IRunnableObject::Run
+    bool offersInterface = true;
+    HRESULT methodResult = S_OK;
+    LONG returnCode = 0;
+    // Replaces (or fills) the output variant; null leaves it as received.
+    std::function<void(VARIANT* output, ULONG outSize)> answer = [](VARIANT* output, ULONG) {
+        if (!(output->vt & VT_ARRAY) || output->parray == nullptr) return;
+        BYTE* bytes = nullptr;
+        SafeArrayAccessData(output->parray, reinterpret_cast<void**>(&bytes));
+        for (ULONG i = 0; i < output->parray->rgsabound[0].cElements; ++i) bytes[i] = BYTE(i + 1);
+        SafeArrayUnaccessData(output->parray);
+    };
+};
+
+std::vector<BYTE> BytesOf(SAFEARRAY* array) {
+    std::vector<BYTE> bytes(array->rgsabound[0].cElements);
+    for (LONG i = 0; i < static_cast<LONG>(bytes.size()); ++i) SafeArrayGetElement(array, &i, &bytes[i]);
+    return bytes;
+}
+
+void Replace(VARIANT* variant, VARTYPE type, SAFEARRAY* array) {
+    if ((variant->vt & VT_ARRAY) && variant->parray) SafeArrayDestroy(variant->parray);
+    variant->vt = VT_ARRAY | type;
+    variant->parray = array;
+}
+
+class FakeServer : public IcrvWmiEx, public IRunnableObject {
+public:
+    FakeServer(const FakeBehaviour& behaviour, ReceivedCall& received)
+        : behaviour_(behaviour), received_(received) {}
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        *object = nullptr;
+        if (iid == IID_IUnknown || iid == IID_IDispatch ||
+            (iid == IID_IcrvWmiEx && behaviour_.offersInterface))
+            *object = static_cast<IcrvWmiEx*>(this);
+        else if (iid == IID_IRunnableObject)
+            *object = static_cast<IRunnableObject*>(this);
+        if (*object == nullptr) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+    // IDispatch: not used by the client.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { *count = 0; return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,
+                                     EXCEPINFO*, UINT*) override {
+        return E_NOTIMPL;
+    }
+    // IcrvWmiEx
+    HRESULT STDMETHODCALLTYPE crvExecMethodEx(LONG command, LONG commandType, ULONG inSize,
+                                              ULONG outSize, LONG* returnCode, VARIANT* inData,
+                                              VARIANT* outData) override {
+        received_.command = command;
+        received_.commandType = commandType;
+        received_.inSize = inSize;
+        received_.outSize = outSize;
+        received_.inputType = inData->vt;
+        received_.outputType = outData->vt;
+        received_.inputArrayNull = inData->parray == nullptr;
+        received_.outputArrayNull = outData->parray == nullptr;
+        if (inData->parray) received_.input = BytesOf(inData->parray);
+        if (outData->parray) received_.outputCount = LONG(outData->parray->rgsabound[0].cElements);
+        *returnCode = behaviour_.returnCode;
+        if (FAILED(behaviour_.methodResult)) return behaviour_.methodResult;
+        if (behaviour_.answer) behaviour_.answer(outData, outSize);
+        return behaviour_.methodResult;
+    }
+    // IRunnableObject: only Run matters to OleRun.
+    HRESULT STDMETHODCALLTYPE GetRunningClass(CLSID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Run(LPBINDCTX) override { return behaviour_.runResult; }
+    BOOL STDMETHODCALLTYPE IsRunning() override { return TRUE; }
+    HRESULT STDMETHODCALLTYPE LockRunning(BOOL, BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetContainedObject(BOOL) override { return S_OK; }
+
+private:
+    virtual ~FakeServer() = default;
+    const FakeBehaviour& behaviour_;
+    ReceivedCall& received_;
+    ULONG references_ = 1;
+};
+
+class FakeFactory : public IClassFactory {
+public:
+    FakeFactory(const FakeBehaviour& behaviour, ReceivedCall& received)
+        : behaviour_(behaviour), received_(received) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
+            *object = this;
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID iid, void** object) override {
+        *object = nullptr;
+        if (FAILED(behaviour_.createResult)) return behaviour_.createResult;
+        auto* server = new FakeServer(behaviour_, received_);
+        const HRESULT result = server->QueryInterface(iid, object);
+        server->Release();
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+private:
+    const FakeBehaviour& behaviour_;
+    ReceivedCall& received_;
+};
+
+struct CallOutcome {
+    HRESULT result;
+    LONG returnCode;
+    std::vector<BYTE> output;
+};
+
+class BiosClient : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr))); }
+    void TearDown() override {
+        if (cookie_) CoRevokeClassObject(cookie_);
+        CoUninitialize();
+    }
+    void RegisterFake() {
+        ASSERT_EQ(S_OK, CoRegisterClassObject(CLSID_crvwmiex, &factory_, CLSCTX_INPROC_SERVER,
+                                              REGCLS_MULTIPLEUSE, &cookie_));
+    }
+    // The call the wireless step makes, with sentinels in the output and code.
+    CallOutcome Call(ULONG inSize = 0, ULONG outSize = 16, const BYTE* input = nullptr) {
+        CallOutcome outcome{E_UNEXPECTED, kUntouchedCode, std::vector<BYTE>(outSize + 4, kSentinel)};
+        CClientcrvwmiex client;
+        outcome.result = client.ExecMethodEx(1, 14, inSize, outSize, &outcome.returnCode,
+                                             input ? input : outcome.output.data(),
+                                             outcome.output.data());
+        return outcome;
+    }
+    static bool Untouched(const CallOutcome& outcome) {
+        for (BYTE b : outcome.output)
+            if (b != kSentinel) return false;
+        return true;
+    }
+
+    FakeBehaviour behaviour_;
+    ReceivedCall received_;
+    FakeFactory factory_{behaviour_, received_};
+    DWORD cookie_ = 0;
+};
+
+TEST_F(BiosClient, MatchingCountCopiesTheBytesAndKeepsTheServersCode) {
+    behaviour_.returnCode = 0;
+    RegisterFake();
+    const auto outcome = Call(0, 16);
+    EXPECT_EQ(S_OK, outcome.result);
+    EXPECT_EQ(0, outcome.returnCode);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(BYTE(i + 1), outcome.output[i]) << i;
+    EXPECT_EQ(kSentinel, outcome.output[16]) << "nothing written past outSize";
+    EXPECT_EQ(1, received_.command);
+    EXPECT_EQ(14, received_.commandType);
+    EXPECT_EQ(16, received_.outputCount);
+}
+
+TEST_F(BiosClient, NonzeroCodeFromTheServerIsHandedBack) {
+    behaviour_.returnCode = 9;
+    RegisterFake();
+    const auto outcome = Call();
+    EXPECT_EQ(S_OK, outcome.result);
+    EXPECT_EQ(9, outcome.returnCode);
+}
+
+TEST_F(BiosClient, InputBytesReachTheServerAndNoInputMeansANullArray) {
+    RegisterFake();
+    const BYTE input[] = {0x10, 0x80, 0xff, 0x00};
+    Call(4, 8, input);
+    EXPECT_EQ((std::vector<BYTE>{0x10, 0x80, 0xff, 0x00}), received_.input);
+    EXPECT_EQ(VT_ARRAY | VT_UI1, received_.inputType);
+
+    Call(0, 8);
+    EXPECT_TRUE(received_.inputArrayNull);
+    EXPECT_EQ(VT_ARRAY | VT_UI1, received_.inputType);
+}
+
+TEST_F(BiosClient, NoOutputSizeCreatesNoArrayAndCopiesNothing) {
+    behaviour_.answer = [](VARIANT* output, ULONG) {
+        Replace(output, VT_UI1, SafeArrayCreateVector(VT_UI1, 0, 4));
+    };
+    RegisterFake();
+    const auto outcome = Call(0, 0);
+    EXPECT_EQ(S_OK, outcome.result);
+    EXPECT_TRUE(received_.outputArrayNull);
+    EXPECT_EQ(VT_ARRAY | VT_UI1, received_.outputType);
+    EXPECT_TRUE(Untouched(outcome));
+    EXPECT_EQ(0, outcome.returnCode) << "the server's code";
+}
+
+// An array the bytes cannot be copied from one for one is a length mismatch:
+// success, code 3, output untouched.
+TEST_F(BiosClient, OutputOfAnotherShapeIsALengthMismatch) {
+    const std::vector<std::pair<const char*, std::function<void(VARIANT*, ULONG)>>> shapes = {
+        {"longer", [](VARIANT* v, ULONG n) { Replace(v, VT_UI1, SafeArrayCreateVector(VT_UI1, 0, n + 3)); }},
+        {"shorter", [](VARIANT* v, ULONG n) { Replace(v, VT_UI1, SafeArrayCreateVector(VT_UI1, 0, n - 1)); }},
+        {"wider elements", [](VARIANT* v, ULONG n) { Replace(v, VT_I4, SafeArrayCreateVector(VT_I4, 0, n)); }},
+        {"two dimensions", [](VARIANT* v, ULONG n) {
+             SAFEARRAYBOUND bounds[2] = {{n, 0}, {2, 0}};
+             Replace(v, VT_UI1, SafeArrayCreate(VT_UI1, 2, bounds));
+         }},
+    };
+    RegisterFake();
+    for (const auto& [name, answer] : shapes) {
+        behaviour_.answer = answer;
+        const auto outcome = Call(0, 16);
+        EXPECT_EQ(S_OK, outcome.result) << name;
+        EXPECT_EQ(3, outcome.returnCode) << name;
+        EXPECT_TRUE(Untouched(outcome)) << name;
+    }
+}
+
+TEST_F(BiosClient, FailingMethodKeepsItsResultAndLeavesTheOutput) {
+    behaviour_.methodResult = static_cast<HRESULT>(0x80041001);
+    behaviour_.returnCode = 7;
+    RegisterFake();
+    const auto outcome = Call();
+    EXPECT_EQ(static_cast<HRESULT>(0x80041001), outcome.result);
+    EXPECT_EQ(7, outcome.returnCode) << "as the server left it";
+    EXPECT_TRUE(Untouched(outcome));
+}
+
+// Creation, running and the interface query: the failure becomes the result
+// (E_FAIL for a missing interface) and nothing else is touched.
+TEST_F(BiosClient, ServerThatCannotBeReachedGivesItsFailure) {
+    struct Case {
+        const char* name;
+        HRESULT create, run;
+        bool offers;
+        HRESULT expected;
+    };
+    const Case cases[] = {
+        {"creation fails", E_OUTOFMEMORY, S_OK, true, E_OUTOFMEMORY},
+        {"creation lacks IUnknown", E_NOINTERFACE, S_OK, true, E_FAIL},
+        {"run fails", S_OK, E_UNEXPECTED, true, E_UNEXPECTED},
+        {"run lacks an interface", S_OK, E_NOINTERFACE, true, E_FAIL},
+        {"no such interface", S_OK, S_OK, false, E_FAIL},
+    };
+    RegisterFake();
+    for (const auto& c : cases) {
+        behaviour_.createResult = c.create;
+        behaviour_.runResult = c.run;
+        behaviour_.offersInterface = c.offers;
+        received_ = ReceivedCall{};
+        const auto outcome = Call();
+        EXPECT_EQ(c.expected, outcome.result) << c.name;
+        EXPECT_EQ(kUntouchedCode, outcome.returnCode) << c.name;
+        EXPECT_TRUE(Untouched(outcome)) << c.name;
+        EXPECT_EQ(-1, received_.command) << c.name << ": the method must not be called";
+    }
+}
+
+// The server stand-in: a separate process, registered with its type library
+// as the marshaller, and its service entry.
+class BiosServerProcess : public ::testing::Test {
+protected:
+    static std::string ServerPath() { return ProgramFilesFolder() + "\\Corvane\\Shared\\crvwmiex.exe"; }
+    static void RunServer(const char* argument) {
+        TestProcess process(ServerPath(), "\"" + ServerPath() + "\" " + argument);
+        ASSERT_EQ(std::optional<DWORD>(0), process.WaitForExit(30000)) << argument;
+    }
+    static bool ServiceEntryExists() {
+        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, GENERIC_READ);
+        if (manager == nullptr) return false;
+        SC_HANDLE service = OpenServiceA(manager, "crvwmiex", SERVICE_QUERY_CONFIG);
+        if (service) CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+        return service != nullptr;
+    }
+    static void RegisterServer() {
+        RunServer("/RegServer");
+        ASSERT_TRUE(ServiceEntryExists());
+    }
+    void SetUp() override {
+        EnsureFolder(ProgramFilesFolder() + "\\Corvane\\Shared");
+        CopyFileOrFail(BenchBuildFolder() + "\\crvwmiex.exe", ServerPath());
+        RegisterServer();
+        DeleteKeyTree(HKEY_CURRENT_USER, "Software\\CorvaneBench\\crvwmiex");
+        ClearJournal();
+        ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    }
+    void TearDown() override {
+        CoUninitialize();
+        RunServer("/UnregServer");
+        DeleteKeyTree(HKEY_CURRENT_USER, "Software\\CorvaneBench\\crvwmiex");
+    }
+};
+
+TEST_F(BiosServerProcess, BytesAndCodeCrossTheProcessBoundary) {
+    const std::string records = "\x02\x00\x11\x22\x33\x44\x01\x00\x86\x80";
+    WriteRawValue(HKEY_CURRENT_USER, "Software\\CorvaneBench\\crvwmiex", "Records", REG_BINARY,
+                  records);
+    CClientcrvwmiex client;
+    EXPECT_EQ(S_OK, client.status()) << "service entry found";
+    EXPECT_EQ(ServerPath(), client.serverPath());
+
+    BYTE output[128];
+    memset(output, kSentinel, sizeof(output));
+    LONG code = kUntouchedCode;
+    EXPECT_EQ(S_OK, client.ExecMethodEx(1, 14, 0, 128, &code, output, output));
+    EXPECT_EQ(0, code);
+    EXPECT_EQ(0, memcmp(records.data(), output, records.size()));
+    EXPECT_EQ(0, output[127]) << "the rest of the 128 bytes is the server's zeros";
+
+    const auto journal = ReadJournal();
+    ASSERT_EQ(1u, journal.size());
+    EXPECT_EQ("crvwmiex.exe\tcrvExecMethodEx command=1 type=14 in=0 out=128 input=null "
+              "output-array=128",
+              journal[0]);
+}
+
+TEST_F(BiosServerProcess, WrongLengthAcrossProcessesIsAMismatch) {
+    WriteString(HKEY_CURRENT_USER, "Software\\CorvaneBench\\crvwmiex", "Behaviour", "wrong-length");
+    CClientcrvwmiex client;
+    BYTE output[128];
+    memset(output, kSentinel, sizeof(output));
+    LONG code = kUntouchedCode;
+    EXPECT_EQ(S_OK, client.ExecMethodEx(1, 14, 0, 128, &code, output, output));
+    EXPECT_EQ(3, code);
+    for (BYTE b : output) ASSERT_EQ(kSentinel, b);
+}
+
+TEST_F(BiosServerProcess, UnregisteredServerAndMissingServiceAreReported) {
+    RunServer("/UnregServer");
+    CClientcrvwmiex client;
+    EXPECT_EQ(E_FAIL, client.status()) << "no service entry";
+    BYTE output[16];
+    memset(output, kSentinel, sizeof(output));
+    LONG code = kUntouchedCode;
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, client.ExecMethodEx(1, 14, 0, 16, &code, output, output));
+    EXPECT_EQ(kUntouchedCode, code);
+    RegisterServer();  // for TearDown
+}
+
+}  // namespace
+}  // namespace vireo::testing

@@ -1,0 +1,89 @@
+// Machine-ID capture with the bench's CRVNT.DLL (built __cdecl and __stdcall)
+// in the product folder of the prefix.
+#include <gtest/gtest.h>
+
+#include "support/machine.h"
+#include "vireodll/activity_log.h"
+#include "vireodll/machine_id.h"
+
+namespace vireo::testing {
+namespace {
+
+constexpr char kConfig[] = "Software\\CorvaneBench\\CRVNT";
+
+class MachineIdCapture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DeleteKeyTree(HKEY_CURRENT_USER, kTestSettingsKey);
+        DeleteKeyTree(HKEY_CURRENT_USER, kConfig);
+        EnsureFolder(ProductFolder());
+        DeleteFileIfPresent(LibraryPath());
+        EnsureFolder("C:\\SYSTEM.SAV");
+        DeleteFileIfPresent(kTestLogPath);
+        SetLogPath(kTestLogPath);
+        ClearJournal();
+    }
+    void TearDown() override {
+        DeleteFileIfPresent(LibraryPath());
+        DeleteKeyTree(HKEY_CURRENT_USER, kConfig);
+        SetLogPath("");
+    }
+    static std::string LibraryPath() { return ProductFolder() + "\\CRVNT.DLL"; }
+    static void InstallLibrary(const std::string& builtPath) { CopyFileOrFail(builtPath, LibraryPath()); }
+    static void InstallConvention(const char* convention) {
+        InstallLibrary(BenchBuildFolder() + "\\crvnt-" + convention + "\\CRVNT.DLL");
+    }
+    static std::optional<std::string> RecordedId() {
+        return ReadString(HKEY_CURRENT_USER, kTestSettingsKey, "MachineID");
+    }
+    static std::vector<std::string> LogMessages() {
+        std::vector<std::string> messages;
+        for (const auto& line : SplitLogLines(ReadFileBytes(kTestLogPath).value_or("")))
+            messages.push_back(LogMessage(line));
+        return messages;
+    }
+};
+
+// Whichever convention the export uses, the stack survives: many calls in a
+// row in an optimised build would crash otherwise.
+TEST_F(MachineIdCapture, RecordsTheIdWithEitherCallingConvention) {
+    for (const char* convention : {"cdecl", "stdcall"}) {
+        InstallConvention(convention);
+        WriteString(HKEY_CURRENT_USER, kConfig, "MachineId", std::string("ID-") + convention);
+        for (int call = 0; call < 50; ++call) ASSERT_EQ(0, CaptureMachineId()) << convention;
+        EXPECT_EQ(std::string("ID-") + convention, RecordedId());
+        DeleteFileIfPresent(kTestLogPath);
+        EXPECT_EQ(0, CaptureMachineId());
+        EXPECT_EQ((std::vector<std::string>{std::string("System ID : ID-") + convention}),
+                  LogMessages());
+        DeleteFileIfPresent(LibraryPath());
+    }
+}
+
+TEST_F(MachineIdCapture, EmptyIdIsRecordedAsEmpty) {
+    InstallConvention("stdcall");
+    WriteString(HKEY_CURRENT_USER, kConfig, "MachineId", "");
+    EXPECT_EQ(0, CaptureMachineId());
+    EXPECT_EQ(std::optional<std::string>(""), RecordedId());
+    EXPECT_EQ((std::vector<std::string>{"System ID : "}), LogMessages());
+}
+
+TEST_F(MachineIdCapture, IdWithoutTerminatorEndsAtTheBuffersLastByte) {
+    InstallConvention("cdecl");
+    WriteRawValue(HKEY_CURRENT_USER, kConfig, "Unterminated", REG_DWORD, std::string("\1\0\0\0", 4));
+    EXPECT_EQ(0, CaptureMachineId());
+    EXPECT_EQ(std::string(259, 'X'), RecordedId());
+}
+
+TEST_F(MachineIdCapture, MissingLibraryOrExportRecordsNothing) {
+    EXPECT_EQ(-1, CaptureMachineId());
+    InstallLibrary(TestBinFolder() + "\\no-entry.dll");
+    EXPECT_EQ(-1, CaptureMachineId());
+    EXPECT_EQ((std::vector<std::string>{"CRVNT.DLL\tloaded", "CRVNT.DLL\tunloaded"}), ReadJournal())
+        << "the library without the export is unloaded again";
+    EXPECT_FALSE(RecordedId());
+    EXPECT_FALSE(FileExists(kTestLogPath));
+}
+
+}  // namespace
+}  // namespace vireo::testing
