@@ -53,6 +53,15 @@ BALANCED_SETTINGS = (
      "display brightness (%)"),
 )
 DISK_PROTECTION_INTERFACE = "{DD2A6682-735E-4E8E-8A59-D9DCCF1EBECE}"
+NETWORK_ADAPTER_INTERFACE = "{AD498944-762F-11D0-8DCB-00C04FC3358C}"
+NET_DEVICE_CLASS = "{4d36e972-e325-11ce-bfc1-08002be10318}"
+BIOS_CONFIG = r"HKCU\Software\CorvaneBench\crvwmiex"
+WIRELESS_CARD_RECORD = "01008680374286801112"
+NETWORK_ADAPTERS = (
+    ("CRVNETWIRED", r"PCI\VEN_10EC&DEV_8168&SUBSYS_03861028&REV_06"),
+    ("CRVNETWIFI", r"PCI\VEN_8086&DEV_4237&SUBSYS_12118086&REV_61"),
+    ("CRVNETTUNNEL", r"*ISATAP"),
+)
 SYSTEM_DEVICE_CLASS = "{4d36e97d-e325-11ce-bfc1-08002be10318}"
 LOG_PATH = r"C:\SYSTEM.SAV\Pallister.log"
 JOURNAL_PATH = r"C:\bench\journal.txt"
@@ -159,6 +168,14 @@ def lay_out_computer(machine: Machine, bin_dir: Path, bench_bin: Path):
     powercfg(machine, "-S 8c5e7fda-e8bf-4a96-9a85-a6e23a8c635c")
     # The WMI-extension server: class, type library and service entry.
     register_wmi_server(machine)
+    # The BIOS reports a wireless card (PCI 8086:4237, subsystem 8086:1211).
+    machine.wine("reg", "add", BIOS_CONFIG, "/v", "Records", "/t", "REG_BINARY",
+                 "/d", WIRELESS_CARD_RECORD, "/f")
+    # Network adapters: the wireless card (its hardware ID carries a revision
+    # part), a wired one, and one whose ID is too short to be compared.
+    for enumerator, hardware_id in NETWORK_ADAPTERS:
+        devmaker(machine, bench_bin, "add", NET_DEVICE_CLASS, enumerator,
+                 NETWORK_ADAPTER_INTERFACE, hardware_id)
     # The disk-protection hardware: its ACPI device and its filter service.
     devmaker(machine, bench_bin, "add", SYSTEM_DEVICE_CLASS, "CRVDISKPROT",
              DISK_PROTECTION_INTERFACE, "ACPI\\CRV0004", "*CRV0004")

@@ -71,10 +71,17 @@ protected:
     }
     static std::string ScriptPath() { return ProductFolder() + "\\Vireo_Win7.vbs"; }
 
+    // With no BIOS server registered, each of the three attempts fails its call.
     static std::vector<LogEntry> Begin() {
-        return {{"===== \r\n Begin Vireo requirements =====", ""},
-                {"Initialize HK WLANID = WLAN", ""},
-                {"Call script with CmdLine : ", ScriptPath()}};
+        std::vector<LogEntry> entries = {{"===== \r\n Begin Vireo requirements =====", ""},
+                                         {"Initialize HK WLANID = WLAN", ""}};
+        for (const char* attempt : {"1", "2", "3"}) {
+            entries.push_back({"--- Get in GetWirelessID -- Number of try : ",
+                               std::string("GetWirelessID - Try ") + attempt});
+            entries.push_back({"\r\n =?=?=? Call crvExecMethodEx fails =?=?=?", "\r\n"});
+        }
+        entries.push_back({"Call script with CmdLine : ", ScriptPath()});
+        return entries;
     }
     static std::vector<LogEntry> With(std::vector<LogEntry> entries,
                                       const std::vector<LogEntry>& more) {
