@@ -24,7 +24,7 @@ test: deps
 
 demo: release
 	@python3 bench/vbench.py run --bin build/release/bin --bench-bin build/release/bench \
-	    --out build/demo/$(PROFILE)
+	    --profile $(PROFILE) --out build/demo/$(PROFILE)
 
 clean:
 	rm -rf build

@@ -26,6 +26,7 @@ from pathlib import Path
 
 BENCH_DIR = Path(__file__).resolve().parent
 EXPECTED_DIR = BENCH_DIR / "expected"
+PROFILES_DIR = BENCH_DIR / "profiles"
 
 SETUP_FOLDER = r"C:\Factory\Setup"
 WMI_SERVER = r"C:\Program Files (x86)\Corvane\Shared\crvwmiex.exe"
@@ -151,7 +152,19 @@ class Machine:
         return values
 
 
-def lay_out_computer(machine: Machine, bin_dir: Path, bench_bin: Path):
+def load_profile(name: str) -> dict:
+    path = PROFILES_DIR / f"{name}.json"
+    if not path.exists():
+        raise SystemExit(f"no such profile: {name} (make demo PROFILE=list shows them)")
+    return json.loads(path.read_text())
+
+
+def list_profiles():
+    for path in sorted(PROFILES_DIR.glob("*.json")):
+        print(f"  {path.stem:<20} {json.loads(path.read_text()).get('description', '')}")
+
+
+def lay_out_computer(machine: Machine, bin_dir: Path, bench_bin: Path, profile: dict):
     product = machine.program_files + r"\Corvane\Pallister"
     machine.install(bin_dir / "defaults-runner.exe", SETUP_FOLDER + r"\defaults-runner.exe")
     machine.install(bench_bin / "Setup1.exe", SETUP_FOLDER + r"\Setup1.exe")
@@ -168,12 +181,14 @@ def lay_out_computer(machine: Machine, bin_dir: Path, bench_bin: Path):
     powercfg(machine, "-S 8c5e7fda-e8bf-4a96-9a85-a6e23a8c635c")
     # The WMI-extension server: class, type library and service entry.
     register_wmi_server(machine)
-    # The BIOS reports a wireless card (PCI 8086:4237, subsystem 8086:1211).
-    machine.wine("reg", "add", BIOS_CONFIG, "/v", "Records", "/t", "REG_BINARY",
-                 "/d", WIRELESS_CARD_RECORD, "/f")
-    # Network adapters: the wireless card (its hardware ID carries a revision
-    # part), a wired one, and one whose ID is too short to be compared.
-    for enumerator, hardware_id in NETWORK_ADAPTERS:
+    # The BIOS (by default a wireless card, PCI 8086:4237, subsystem 8086:1211).
+    for name, value in {"Records": WIRELESS_CARD_RECORD, **profile.get("bios", {})}.items():
+        kind, data = ("REG_DWORD", str(value)) if isinstance(value, int) else (
+            ("REG_BINARY" if name == "Records" else "REG_SZ"), value)
+        machine.wine("reg", "add", BIOS_CONFIG, "/v", name, "/t", kind, "/d", data, "/f")
+    # Network adapters (by default the wireless card, its hardware ID with a
+    # revision part, a wired one, and one whose ID is too short to compare).
+    for enumerator, hardware_id in profile.get("adapters", NETWORK_ADAPTERS):
         devmaker(machine, bench_bin, "add", NET_DEVICE_CLASS, enumerator,
                  NETWORK_ADAPTER_INTERFACE, hardware_id)
     # The disk-protection hardware: its ACPI device and its filter service.
@@ -306,18 +321,37 @@ def read_wake_on_lan(machine: Machine, settings: dict):
     return written
 
 
+def read_wireless(log: dict, settings: dict, profile: dict):
+    """What the wireless identification saw: the BIOS's answer, the ID it
+    decoded, the adapters it walked, and what it recorded."""
+    prefix_id = "Wireless LAN ID from BIOS: -- write this value to register as well -- "
+    prefix_walk = "Hardware ID from PCI Bus : "
+    texts = [entry["text"] for entry in log["entries"]]
+    decoded = [t[len(prefix_id):] for t in texts if t.startswith(prefix_id)]
+    return {
+        "bios_answer": {"Records": WIRELESS_CARD_RECORD, **profile.get("bios", {})},
+        "adapters_present": [hwid for _, hwid in profile.get("adapters", NETWORK_ADAPTERS)],
+        "bios_wireless_ids_decoded": decoded,
+        "adapters_walked": [t[len(prefix_walk):] for t in texts if t.startswith(prefix_walk)],
+        "WLANID": settings.get("WLANID"),
+        "Msg": settings.get("Msg"),
+    }
+
+
 def collect(machine: Machine, exit_code: int, duration_s: float, run_start_ms: int,
-            scheme_before: dict):
+            scheme_before: dict, profile_name: str, profile: dict):
     settings = machine.query_key(SETTINGS_KEY)
     processes, commands, received = split_journal(read_journal(machine, run_start_ms))
+    log = read_log(machine)
     return {
-        "profile": "default",
+        "profile": profile_name,
         "run": {"exit_code": exit_code, "duration_s": round(duration_s, 1)},
+        "wireless": read_wireless(log, settings, profile),
         "processes": processes,
         "makers_components_received": received,
         "powercfg_commands": commands,
         "balanced_scheme": {"before": scheme_before, "after": read_balanced_scheme(machine)},
-        "log": read_log(machine),
+        "log": log,
         "settings_key": settings,
         "pnp_capabilities": read_wake_on_lan(machine, settings),
     }
@@ -349,6 +383,15 @@ def format_report(report: dict) -> str:
     out.append("  BIOS commands:" + ("" if received["bios_commands"] else " (none)"))
     for command in received["bios_commands"]:
         out.append("    " + command)
+    out.append("")
+    wireless = report["wireless"]
+    out.append("Wireless identification:")
+    out.append("  BIOS answer: " + ", ".join(f"{k}={v}" for k, v in wireless["bios_answer"].items()))
+    out.append("  IDs decoded from the BIOS records: " +
+               (", ".join(i or '""' for i in wireless["bios_wireless_ids_decoded"]) or "(none)"))
+    out.append("  adapters present: " + ", ".join(wireless["adapters_present"]))
+    out.append("  adapters walked: " + (", ".join(wireless["adapters_walked"]) or "(none)"))
+    out.append(f"  WLANID = {wireless['WLANID']}, Msg = {wireless['Msg']}")
     out.append("")
     log = report["log"]
     out.append(f"Activity log {LOG_PATH}:")
@@ -423,6 +466,11 @@ def differences(expected, actual, where="report"):
 
 
 def run(args) -> int:
+    if args.profile == "list":
+        print("Profiles (make demo PROFILE=<name>):")
+        list_profiles()
+        return 0
+    profile = load_profile(args.profile)
     out = Path(args.out).resolve()
     out.mkdir(parents=True, exist_ok=True)
     machine = Machine(out / "prefix")
@@ -430,13 +478,14 @@ def run(args) -> int:
         if not args.quiet:
             print(f"Preparing the virtual computer in {machine.prefix} ...", flush=True)
         machine.boot()
-        lay_out_computer(machine, Path(args.bin), Path(args.bench_bin))
+        lay_out_computer(machine, Path(args.bin), Path(args.bench_bin), profile)
         if not args.quiet:
             print("Running defaults-runner.exe at real speed (about half a minute) ...", flush=True)
         scheme_before = read_balanced_scheme(machine)
         run_start_ms = int(time.time() * 1000)
         exit_code, duration_s = run_program(machine)
-        report = collect(machine, exit_code, duration_s, run_start_ms, scheme_before)
+        report = collect(machine, exit_code, duration_s, run_start_ms, scheme_before,
+                         args.profile, profile)
     finally:
         machine.stop()
 
@@ -449,7 +498,11 @@ def run(args) -> int:
         print(f"\nReport written to {out / 'report.txt'} and {out / 'report.json'}")
 
     if args.check:
-        expected = json.loads((EXPECTED_DIR / f"{report['profile']}.json").read_text())
+        expected_path = EXPECTED_DIR / f"{report['profile']}.json"
+        if not expected_path.exists():
+            print(f"check: no expected facts for profile {report['profile']}")
+            return 1
+        expected = json.loads(expected_path.read_text())
         found = differences(expected, report)
         for line in found:
             print("DIFFERENCE " + line)
@@ -466,6 +519,8 @@ def main() -> int:
     run_parser.add_argument("--bin", required=True, help="folder of the release binaries")
     run_parser.add_argument("--bench-bin", required=True, help="folder of the built stand-ins")
     run_parser.add_argument("--out", required=True, help="folder for the prefix and the report")
+    run_parser.add_argument("--profile", default="default",
+                            help="the computer to lay out (bench/profiles/NAME.json; list)")
     run_parser.add_argument("--check", action="store_true",
                             help="compare the report with the expected facts")
     run_parser.add_argument("--quiet", action="store_true", help="print only the check")
