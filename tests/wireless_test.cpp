@@ -7,6 +7,7 @@
 #include "support/machine.h"
 #include "support/pause_recorder.h"
 #include "vireodll/activity_log.h"
+#include "vireodll/preference_pass.h"
 #include "vireodll/wireless.h"
 
 namespace vireo::testing {
@@ -130,6 +131,23 @@ TEST_F(WirelessAttempt, ShorterAdapterIdDoesNotMatchAndWlanIdStays) {
     EXPECT_EQ(1, GetWirelessID("GetWirelessID - Try 1"));
     EXPECT_EQ(std::optional<std::string>("WLAN"), Setting("WLANID"));
     EXPECT_EQ(0u, Count(LogMessages(), "---Match"));
+}
+
+// The pass stops at the first attempt that reports success, match or not;
+// failing attempts are each logged, up to three.
+TEST_F(WirelessAttempt, PassMakesMoreAttemptsOnlyAfterFailures) {
+    BiosAnswers(kCard);
+    AddAdapter("NETA", "PCI\\VEN_10EC&DEV_8168&SUBSYS_03861028&REV_06");
+    crvVireoReq(0);
+    EXPECT_EQ(1u, Count(LogMessages(), "--- Get in GetWirelessID -- Number of try : "));
+    EXPECT_EQ(std::optional<std::string>("WLAN"), Setting("WLANID"));
+
+    DeleteFileIfPresent(kTestLogPath);
+    WriteString(HKEY_CURRENT_USER, kBiosConfig, "Behaviour", "return-code");
+    crvVireoReq(0);
+    const auto log = LogMessages();
+    EXPECT_EQ(3u, Count(log, "--- Get in GetWirelessID -- Number of try : "));
+    EXPECT_EQ(3u, Count(log, " =?=?=? Cannot get wireless ID =?=?=?"));
 }
 
 TEST_F(WirelessAttempt, ShortWlanIdAfterTheMatchAddsAPause) {
