@@ -300,11 +300,6 @@ TEST_F(BiosClient, ServerThatCannotBeReachedGivesItsFailure) {
 // as the marshaller, and its service entry.
 class BiosServerProcess : public ::testing::Test {
 protected:
-    static std::string ServerPath() { return ProgramFilesFolder() + "\\Corvane\\Shared\\crvwmiex.exe"; }
-    static void RunServer(const char* argument) {
-        TestProcess process(ServerPath(), "\"" + ServerPath() + "\" " + argument);
-        ASSERT_EQ(std::optional<DWORD>(0), process.WaitForExit(30000)) << argument;
-    }
     static bool ServiceEntryExists() {
         SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, GENERIC_READ);
         if (manager == nullptr) return false;
@@ -314,12 +309,11 @@ protected:
         return service != nullptr;
     }
     static void RegisterServer() {
-        RunServer("/RegServer");
+        RunBiosServer("/RegServer");
         ASSERT_TRUE(ServiceEntryExists());
     }
     void SetUp() override {
-        EnsureFolder(ProgramFilesFolder() + "\\Corvane\\Shared");
-        CopyFileOrFail(BenchBuildFolder() + "\\crvwmiex.exe", ServerPath());
+        InstallBiosServer();
         RegisterServer();
         DeleteKeyTree(HKEY_CURRENT_USER, "Software\\CorvaneBench\\crvwmiex");
         ClearJournal();
@@ -327,7 +321,7 @@ protected:
     }
     void TearDown() override {
         CoUninitialize();
-        RunServer("/UnregServer");
+        RunBiosServer("/UnregServer");
         DeleteKeyTree(HKEY_CURRENT_USER, "Software\\CorvaneBench\\crvwmiex");
     }
 };
@@ -338,7 +332,7 @@ TEST_F(BiosServerProcess, BytesAndCodeCrossTheProcessBoundary) {
                   records);
     CClientcrvwmiex client;
     EXPECT_EQ(S_OK, client.status()) << "service entry found";
-    EXPECT_EQ(ServerPath(), client.serverPath());
+    EXPECT_EQ(BiosServerPath(), client.serverPath());
 
     BYTE output[128];
     memset(output, kSentinel, sizeof(output));
@@ -367,7 +361,7 @@ TEST_F(BiosServerProcess, WrongLengthAcrossProcessesIsAMismatch) {
 }
 
 TEST_F(BiosServerProcess, UnregisteredServerAndMissingServiceAreReported) {
-    RunServer("/UnregServer");
+    RunBiosServer("/UnregServer");
     CClientcrvwmiex client;
     EXPECT_EQ(E_FAIL, client.status()) << "no service entry";
     BYTE output[16];

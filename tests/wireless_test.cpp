@@ -49,16 +49,10 @@ TEST(DeviceRecords, OtherTypesHaveTheirLengthsAndKeepTheId) {
 
 class WirelessAttempt : public ::testing::Test {
 protected:
-    static std::string ServerPath() { return ProgramFilesFolder() + "\\Corvane\\Shared\\crvwmiex.exe"; }
-    static void RunServer(const char* argument) {
-        TestProcess process(ServerPath(), "\"" + ServerPath() + "\" " + argument);
-        ASSERT_EQ(std::optional<DWORD>(0), process.WaitForExit(30000)) << argument;
-    }
     void SetUp() override {
         ResetPauses();
-        EnsureFolder(ProgramFilesFolder() + "\\Corvane\\Shared");
-        CopyFileOrFail(BenchBuildFolder() + "\\crvwmiex.exe", ServerPath());
-        RunServer("/RegServer");
+        InstallBiosServer();
+        RunBiosServer("/RegServer");
         DeleteKeyTree(HKEY_CURRENT_USER, kBiosConfig);
         DeleteKeyTree(HKEY_CURRENT_USER, kTestSettingsKey);
         WriteString(HKEY_CURRENT_USER, kTestSettingsKey, "WLANID", "WLAN");
@@ -69,7 +63,7 @@ protected:
     }
     void TearDown() override {
         RemoveAdapters();
-        RunServer("/UnregServer");
+        RunBiosServer("/UnregServer");
         DeleteKeyTree(HKEY_CURRENT_USER, kBiosConfig);
         SetLogPath("");
         ResetPauses();

@@ -174,6 +174,18 @@ std::string LogMessage(const std::string& line) {
     return tab == std::string::npos ? line : line.substr(tab + 1);
 }
 
+std::string BiosServerPath() { return ProgramFilesFolder() + "\\Corvane\\Shared\\crvwmiex.exe"; }
+
+void InstallBiosServer() {
+    EnsureFolder(ProgramFilesFolder() + "\\Corvane\\Shared");
+    CopyFileOrFail(BenchBuildFolder() + "\\crvwmiex.exe", BiosServerPath());
+}
+
+void RunBiosServer(const char* argument) {
+    TestProcess process(BiosServerPath(), "\"" + BiosServerPath() + "\" " + argument);
+    ASSERT_EQ(std::optional<DWORD>(0), process.WaitForExit(30000)) << argument;
+}
+
 TestProcess::TestProcess(const std::string& application, const std::string& commandLine) {
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);

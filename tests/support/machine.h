@@ -54,6 +54,12 @@ std::vector<std::string> SplitLogLines(const std::string& bytes);
 // The message part of a log line (after the timestamp and the tab).
 std::string LogMessage(const std::string& line);
 
+// The bench's WMI-extension server, installed where the client expects it,
+// and run with one argument (/RegServer, /UnregServer) to its end.
+std::string BiosServerPath();
+void InstallBiosServer();
+void RunBiosServer(const char* argument);
+
 // A process started for a test and ended (if still running) when the holder goes.
 class TestProcess {
 public:
