@@ -90,6 +90,13 @@ using UniqueServiceHandle =
     UniqueResource<detail::NullIsEmpty<SC_HANDLE, detail::CloseService>>;
 using UniqueStdioFile = UniqueResource<detail::NullIsEmpty<FILE*, detail::CloseFile>>;
 
+// Opens an existing registry key; the holder is empty when the open failed.
+inline UniqueHkey OpenRegistryKey(HKEY root, const char* path, REGSAM access) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path, 0, access, &key) != ERROR_SUCCESS) key = nullptr;
+    return UniqueHkey(key);
+}
+
 // Both handles of a started process, closed process first, then thread.
 class UniqueProcessInformation {
 public:

@@ -39,13 +39,7 @@ bool HasDiskProtectionDevice() {
 }
 
 bool HasFilterService() {
-    UniqueHkey service;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kFilterServiceKey, 0, KEY_QUERY_VALUE,
-                      service.addressof()) != ERROR_SUCCESS) {
-        service.release();
-        return false;
-    }
-    return true;
+    return OpenRegistryKey(HKEY_LOCAL_MACHINE, kFilterServiceKey, KEY_QUERY_VALUE).valid();
 }
 
 }  // namespace

@@ -152,12 +152,8 @@ void HandleGuid3(HKEY settings, PassBuffers& buffers) {
 // Turns on wake-on-LAN under the class keys the script named in GUID1 to
 // GUID3. Without the settings key nothing is done and nothing is logged.
 void EnableWakeOnLan(PassBuffers& buffers) {
-    UniqueHkey settings;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, buffers.settingsKey, 0, KEY_ALL_ACCESS,
-                      settings.addressof()) != ERROR_SUCCESS) {
-        settings.release();
-        return;
-    }
+    UniqueHkey settings = OpenRegistryKey(HKEY_CURRENT_USER, buffers.settingsKey, KEY_ALL_ACCESS);
+    if (!settings) return;
     HandleGuid1(settings.get(), buffers);
     HandleGuid2(settings.get(), buffers);
     HandleGuid3(settings.get(), buffers);

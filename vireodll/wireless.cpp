@@ -48,12 +48,8 @@ void DecodeDeviceRecords(const BYTE (&output)[kBiosOutputSize]) {
 
 // True when WLANID reads back shorter than 3 characters.
 bool WlanIdLooksUnset() {
-    UniqueHkey settings;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_ALL_ACCESS,
-                      settings.addressof()) != ERROR_SUCCESS) {
-        settings.release();
-        return false;
-    }
+    UniqueHkey settings = OpenRegistryKey(HKEY_CURRENT_USER, kSettingsKey, KEY_ALL_ACCESS);
+    if (!settings) return false;
     char text[MAX_PATH];
     ZeroMemory(text, sizeof(text));
     DWORD size = sizeof(text);
