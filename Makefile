@@ -3,8 +3,12 @@ SHELL := /bin/bash
 MAKEFLAGS += --no-print-directory
 JOBS := $(shell nproc)
 PROFILE ?= default
+# Profiles checked at once by demo-all: their runs are mostly built-in pauses.
+DEMO_JOBS ?= 6
+BENCH := python3 bench/vbench.py
+BENCH_BINS := --bin build/release/bin --bench-bin build/release/bench
 
-.PHONY: all deps release debug test demo clean
+.PHONY: all deps release debug test demo demo-all clean
 
 all: release
 
@@ -22,9 +26,14 @@ debug: deps
 test: deps
 	@scripts/run-tests.sh
 
+# make demo [PROFILE=name|list] [CHECK=1]
 demo: release
-	@python3 bench/vbench.py run --bin build/release/bin --bench-bin build/release/bench \
-	    --profile $(PROFILE) --out build/demo/$(PROFILE)
+	@$(BENCH) run $(BENCH_BINS) --profile $(PROFILE) --out build/demo/$(PROFILE) \
+	    $(if $(filter 1,$(CHECK)),--check)
+
+# Every profile, each checked against its expected facts.
+demo-all: release
+	@$(BENCH) check-all $(BENCH_BINS) --out build/demo --jobs $(DEMO_JOBS)
 
 clean:
 	rm -rf build

@@ -1,26 +1,43 @@
 ' Stand-in for the maker's script: names three network-adapter class
-' instance keys in the settings key, the way the real script does, and
-' journals that it ran.
+' instance keys in the settings key, the way the real script does, keeps its
+' host running for HKCU\Software\CorvaneBench\script "LingerMs" milliseconds
+' (a slow script), and journals when it started and ended.
 Option Explicit
 
 Const SettingsKey = "HKCU\Software\Corvane\Pallister\"
 Const NetClass = "{4D36E972-E325-11CE-BFC1-08002BE10318}\"
+Const LingerPath = "C:\bench\linger.exe"
 
-Dim shell, files, journal, args, i
+Dim shell, files, args, i, lingerMs
 Set shell = CreateObject("WScript.Shell")
 Set files = CreateObject("Scripting.FileSystemObject")
+
+' The script host offers no epoch clock: the time column is "L" and the
+' milliseconds since local midnight.
+Sub Journal(eventText)
+    Dim journal
+    If Not files.FolderExists("C:\bench") Then files.CreateFolder "C:\bench"
+    Set journal = files.OpenTextFile("C:\bench\journal.txt", 8, True)
+    journal.Write "L" & CLng(Timer * 1000) & vbTab & "Vireo_Win7.vbs" & vbTab & eventText & vbCrLf
+    journal.Close
+End Sub
 
 args = ""
 For i = 0 To WScript.Arguments.Count - 1
     args = args & " " & WScript.Arguments(i)
 Next
-
-If Not files.FolderExists("C:\bench") Then files.CreateFolder "C:\bench"
-Set journal = files.OpenTextFile("C:\bench\journal.txt", 8, True)
-' The script host offers no epoch clock, so the time column stays "-".
-journal.Write "-" & vbTab & "Vireo_Win7.vbs" & vbTab & "started" & args & vbCrLf
-journal.Close
+Journal "started" & args
 
 shell.RegWrite SettingsKey & "GUID1", NetClass & "0007", "REG_SZ"
 shell.RegWrite SettingsKey & "GUID2", NetClass & "0011", "REG_SZ"
 shell.RegWrite SettingsKey & "GUID3", NetClass & "0012", "REG_SZ"
+
+lingerMs = 0
+On Error Resume Next
+lingerMs = shell.RegRead("HKCU\Software\CorvaneBench\script\LingerMs")
+On Error GoTo 0
+' Wine's script host has no WScript.Sleep: wait on a process that lingers.
+If lingerMs > 0 And files.FileExists(LingerPath) Then
+    shell.Run """" & LingerPath & """ " & lingerMs, 0, True
+End If
+Journal "ended"

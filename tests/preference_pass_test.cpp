@@ -294,8 +294,9 @@ TEST_F(ScriptHostWait, MakersScriptNamesTheKeysThePassThenSets) {
     EXPECT_EQ(0u, FindProcessByName("wscript.exe"));
     EXPECT_FALSE(Setting("Msg3"));
     const auto journal = ReadJournal();
-    ASSERT_EQ(1u, journal.size());
+    ASSERT_EQ(2u, journal.size());
     EXPECT_EQ("Vireo_Win7.vbs\tstarted /s", journal[0]);
+    EXPECT_EQ("Vireo_Win7.vbs\tended", journal[1]);
     const auto guid1 = Setting("GUID1");
     ASSERT_TRUE(guid1);
     EXPECT_EQ(kControlSet001Class + *guid1, Setting("Control-GUID1"));

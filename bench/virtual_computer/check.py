@@ -1,0 +1,94 @@
+"""Comparing a report with a profile's expected facts, and checking every
+profile at once."""
+
+import subprocess
+import sys
+import time
+from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
+
+
+def differences(expected, actual, where="report"):
+    """Where actual differs from expected; keys absent from expected are free,
+    lists must match item for item."""
+    if isinstance(expected, dict):
+        if not isinstance(actual, dict):
+            return [f"{where}: expected an object, got {actual!r}"]
+        found = []
+        for key, value in expected.items():
+            if key not in actual:
+                found.append(f"{where}.{key}: missing (expected {value!r})")
+            else:
+                found.extend(differences(value, actual[key], f"{where}.{key}"))
+        return found
+    if isinstance(expected, list):
+        if not isinstance(actual, list) or len(actual) != len(expected):
+            return [f"{where}: expected {len(expected)} items, got {actual!r}"]
+        found = []
+        for index, (want, got) in enumerate(zip(expected, actual)):
+            found.extend(differences(want, got, f"{where}[{index}]"))
+        return found
+    return [] if expected == actual else [f"{where}: expected {expected!r}, got {actual!r}"]
+
+
+def check_all(script: Path, names, bin_dir: str, bench_bin: str, out_root: Path, jobs: int):
+    """Runs every profile with --check, `jobs` at a time; each prefix has its
+    own server, so the runs do not meet. Returns the process exit code."""
+    def check_one(name):
+        out = out_root / name
+        out.mkdir(parents=True, exist_ok=True)
+        started = time.monotonic()
+        with open(out / "check.txt", "wb") as log:
+            code = subprocess.run([sys.executable, str(script), "run", "--bin", bin_dir,
+                                   "--bench-bin", bench_bin, "--profile", name, "--out", str(out),
+                                   "--check", "--quiet"],
+                                  stdout=log, stderr=subprocess.STDOUT,
+                                  stdin=subprocess.DEVNULL).returncode
+        return name, code, time.monotonic() - started
+
+    started = time.monotonic()
+    failed = []
+    with ThreadPoolExecutor(max_workers=jobs) as pool:
+        for name, code, took in pool.map(check_one, names):
+            verdict = "passed" if code == 0 else "FAILED"
+            print(f"  {name:<20} {verdict}  ({took:.0f} s)", flush=True)
+            if code != 0:
+                failed.append(name)
+                print("    " + (out_root / name / "check.txt").read_text().replace("\n", "\n    "))
+    print(f"{len(names) - len(failed)} of {len(names)} profiles passed"
+          f" in {time.monotonic() - started:.0f} s")
+    return 1 if failed else 0
+
+
+def stable_facts(report: dict) -> dict:
+    """The facts of a report that do not depend on timing: the starting point
+    for a profile's expected facts, to be read and corrected by hand against
+    what the product must do before it is committed."""
+    run = report["run"]
+    facts = {
+        "profile": report["profile"],
+        "windows": report["windows"],
+        "runs": report["runs"],
+        "run": {"exit_code": run["exit_code"], "pauses": run["pauses"]},
+        "processes": [{"program": p["program"], "event": p["event"]} for p in report["processes"]],
+        "makers_components_received": report["makers_components_received"],
+        "installer_session": {k: v for k, v in report["installer_session"].items()
+                              if k != "custom_action"},
+        "wireless": report["wireless"],
+        "log": {"present": report["log"]["present"],
+                "lines_end_in_cr_cr_lf": report["log"]["lines_end_in_cr_cr_lf"],
+                "entries": [{"text": e["text"]} for e in report["log"]["entries"]]},
+        "settings_key": report["settings_key"],
+        "class_keys": report["class_keys"],
+        "pnp_capabilities": report["pnp_capabilities"],
+        "balanced_scheme": report["balanced_scheme"],
+        "powercfg_commands": [{"parameters": c["parameters"], "exit_code": c["exit_code"]}
+                              for c in report["powercfg_commands"]],
+    }
+    if run["script_host_polls"]["how"].startswith("the limit"):
+        facts["run"]["script_host_polls"] = run["script_host_polls"]
+    action = report["installer_session"].get("custom_action")
+    if action:
+        facts["installer_session"]["custom_action"] = {"name": action["name"],
+                                                       "return_value": action["return_value"]}
+    return facts

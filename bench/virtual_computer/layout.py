@@ -1,0 +1,183 @@
+"""Lays out the computer a profile describes, and runs the product on it."""
+
+import shutil
+import time
+from pathlib import Path
+
+from .machine import Machine
+
+SETUP_FOLDER = r"C:\Factory\Setup"
+PACKAGE_PATH = SETUP_FOLDER + r"\vireo-bench.msi"
+MSIEXEC_LOG = r"C:\bench\msiexec.log"
+LINGER_PATH = r"C:\bench\linger.exe"
+JOURNAL_PATH = r"C:\bench\journal.txt"
+LOG_PATH = r"C:\SYSTEM.SAV\Pallister.log"
+SETTINGS_KEY = r"HKCU\Software\Corvane\Pallister"
+BIOS_CONFIG = r"HKEY_CURRENT_USER\Software\CorvaneBench\crvwmiex"
+SCRIPT_CONFIG = r"HKEY_CURRENT_USER\Software\CorvaneBench\script"
+PACKAGE_TABLES = Path(__file__).resolve().parent.parent / "package"
+RUN_TIMEOUT_S = 240
+
+WIRELESS_CARD_RECORD = "01008680374286801112"
+NET_DEVICE_CLASS = "{4d36e972-e325-11ce-bfc1-08002be10318}"
+NETWORK_ADAPTER_INTERFACE = "{AD498944-762F-11D0-8DCB-00C04FC3358C}"
+NETWORK_ADAPTERS = (
+    ("CRVNETWIRED", r"PCI\VEN_10EC&DEV_8168&SUBSYS_03861028&REV_06"),
+    ("CRVNETWIFI", r"PCI\VEN_8086&DEV_4237&SUBSYS_12118086&REV_61"),
+    ("CRVNETTUNNEL", r"*ISATAP"),
+)
+# The network-adapter class instance keys of the image; the maker's script
+# names the three of them. One already carries a PnPCapabilities value.
+CLASS_INSTANCE_KEYS = {
+    "0007": {"DriverDesc": "Corvane wired adapter"},
+    "0011": {"DriverDesc": "Corvane wireless adapter", "PnPCapabilities": 24},
+    "0012": {"DriverDesc": "Corvane tunnel adapter"},
+}
+CLASS_ROOTS = (
+    r"HKLM\System\ControlSet001\Control\Class",
+    r"HKLM\System\CurrentControlSet\Control\Class",
+)
+DISK_PROTECTION_INTERFACE = "{DD2A6682-735E-4E8E-8A59-D9DCCF1EBECE}"
+SYSTEM_DEVICE_CLASS = "{4d36e97d-e325-11ce-bfc1-08002be10318}"
+HIGH_PERFORMANCE = "8c5e7fda-e8bf-4a96-9a85-a6e23a8c635c"
+
+
+def product_folder(machine: Machine) -> str:
+    return machine.program_files + r"\Corvane\Pallister"
+
+
+def wmi_server_path(machine: Machine) -> str:
+    return machine.program_files + r"\Corvane\Shared\crvwmiex.exe"
+
+
+def network_adapters(profile: dict):
+    if "adapters" in profile["absent"]:
+        return []
+    return [tuple(a) for a in profile["adapters"]] if profile["adapters"] is not None \
+        else list(NETWORK_ADAPTERS)
+
+
+def bios_answer(profile: dict):
+    if "bios-server" in profile["absent"]:
+        return {}
+    return {"Records": WIRELESS_CARD_RECORD, **profile["bios"]}
+
+
+def lay_out_computer(machine: Machine, bin_dir: Path, bench_bin: Path, profile: dict):
+    present = lambda component: component not in profile["absent"]
+    product = product_folder(machine)
+    machine.install(bin_dir / "defaults-runner.exe", SETUP_FOLDER + r"\defaults-runner.exe")
+    machine.install(bench_bin / "Vireo_Win7.vbs", product + r"\Vireo_Win7.vbs")
+    machine.install(bench_bin / "linger.exe", LINGER_PATH)
+    # The maker's image carries the log folder; the pass does not create it.
+    machine.make_folder(r"C:\SYSTEM.SAV")
+    if present("installer"):
+        machine.install(bench_bin / "Setup1.exe", SETUP_FOLDER + r"\Setup1.exe")
+    if present("library"):
+        machine.install(bin_dir / "VireoDll.dll", product + r"\VireoDll.dll")
+    if present("machine-id-library"):
+        machine.install(bench_bin / "crvnt-stdcall" / "CRVNT.DLL", product + r"\CRVNT.DLL")
+    if present("powercfg"):
+        machine.install(bench_bin / "powercfg.exe", machine.system32_on_disk + r"\powercfg.exe")
+        # Stock power schemes, with another scheme active so that activation shows.
+        powercfg(machine, "-RestoreDefaultSchemes")
+        powercfg(machine, "-S " + HIGH_PERFORMANCE)
+    if present("bios-server"):
+        machine.install(bench_bin / "crvwmiex.exe", wmi_server_path(machine))
+        register_wmi_server(machine)
+    machine.import_registry(registry_layout(profile))
+    for enumerator, hardware_id in network_adapters(profile):
+        devmaker(machine, bench_bin, "add", NET_DEVICE_CLASS, enumerator,
+                 NETWORK_ADAPTER_INTERFACE, hardware_id)
+    if present("disk-protection"):
+        devmaker(machine, bench_bin, "add", SYSTEM_DEVICE_CLASS, "CRVDISKPROT",
+                 DISK_PROTECTION_INTERFACE, "ACPI\\CRV0004", "*CRV0004")
+        devmaker(machine, bench_bin, "add-service", "crvdskflt")
+    if profile["runs"] == "installer-package":
+        build_package(machine, bin_dir)
+    # What the stand-ins journalled while the computer was laid out is not part of the run.
+    journal = machine.host_path(JOURNAL_PATH)
+    if journal.exists():
+        journal.unlink()
+
+
+def registry_layout(profile: dict):
+    """The BIOS's answer, the script's behaviour and the class instance keys, as
+    regedit text."""
+    lines = [f"[{BIOS_CONFIG}]"]
+    for name, value in bios_answer(profile).items():
+        if isinstance(value, int):
+            lines.append(f'"{name}"=dword:{value:08x}')
+        elif name == "Records":
+            lines.append(f'"{name}"=hex:' + ",".join(value[i:i + 2] for i in range(0, len(value), 2)))
+        else:
+            lines.append(f'"{name}"="{value}"')
+    lines += ["", f"[{SCRIPT_CONFIG}]",
+              f'"LingerMs"=dword:{int(profile["script_host_lingers_ms"]):08x}', ""]
+    # On Windows CurrentControlSet is a link to ControlSet001; Wine keeps two
+    # trees, so the image's keys are laid out under both.
+    for root in CLASS_ROOTS:
+        for instance, values in CLASS_INSTANCE_KEYS.items():
+            lines.append(f"[HKEY_LOCAL_MACHINE{root[4:]}\\{NET_DEVICE_CLASS.upper()}\\{instance}]")
+            for name, value in values.items():
+                lines.append(f'"{name}"=dword:{value:08x}' if isinstance(value, int)
+                             else f'"{name}"="{value}"')
+            lines.append("")
+    return lines
+
+
+def build_package(machine: Machine, bin_dir: Path):
+    """Builds the installer package from the table files with Wine's msidb; the
+    Binary table carries the release library."""
+    staging = machine.host_path(r"C:\bench\package")
+    if staging.exists():
+        shutil.rmtree(staging)
+    shutil.copytree(PACKAGE_TABLES, staging)
+    (staging / "Binary").mkdir(exist_ok=True)
+    shutil.copyfile(bin_dir / "VireoDll.dll", staging / "Binary" / "VireoDll.ibd")
+    tables = sorted(p.name for p in staging.glob("*.idt"))
+    machine.make_folder(SETUP_FOLDER)
+    result = machine.wine("msidb", "-d", PACKAGE_PATH, "-c", "-f", r"C:\bench\package",
+                          "-i", *tables)
+    if result.returncode != 0 or not machine.host_path(PACKAGE_PATH).exists():
+        raise RuntimeError(f"msidb could not build the package: {result.stderr[-2000:]!r}")
+
+
+def register_wmi_server(machine: Machine):
+    result = machine.wine(wmi_server_path(machine), "/RegServer")
+    if result.returncode != 0 or machine.wine("sc", "query", "crvwmiex").returncode != 0:
+        raise RuntimeError(f"crvwmiex /RegServer failed: {result.stderr!r}")
+
+
+def powercfg(machine: Machine, parameters: str):
+    result = machine.wine(machine.system32_on_disk + r"\powercfg.exe", *parameters.split())
+    if result.returncode != 0:
+        raise RuntimeError(f"powercfg {parameters} failed: {result.stdout!r}")
+
+
+def devmaker(machine: Machine, bench_bin: Path, *args):
+    result = machine.wine(str(bench_bin / "devmaker.exe"), *args)
+    if result.returncode != 0:
+        raise RuntimeError(f"devmaker {' '.join(args)} failed: {result.stderr!r}")
+
+
+def run_product(machine: Machine, profile: dict):
+    """Runs the product once at real speed: the program, or msiexec installing
+    the package. Returns (exit code, seconds)."""
+    if profile["runs"] == "installer-package":
+        command = ("msiexec", "/i", PACKAGE_PATH, "/qn", "/l*v", MSIEXEC_LOG)
+    else:
+        command = (SETUP_FOLDER + r"\defaults-runner.exe",)
+    started = time.monotonic()
+    result = machine.wine(*command, timeout=RUN_TIMEOUT_S)
+    return result.returncode, time.monotonic() - started
+
+
+def wait_for_script_host(machine: Machine, limit_s: float):
+    """A script host may outlive the run; give it time to journal its end."""
+    deadline = time.monotonic() + limit_s
+    while time.monotonic() < deadline:
+        journal = (machine.read_file(JOURNAL_PATH) or b"").decode("latin-1")
+        if "\tVireo_Win7.vbs\tstarted" not in journal or "\tVireo_Win7.vbs\tended" in journal:
+            return
+        time.sleep(0.5)

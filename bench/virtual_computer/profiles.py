@@ -1,0 +1,51 @@
+"""Profiles: small declarative files in bench/profiles/ that change the default
+computer. NAME.json describes the computer, NAME.expected.json holds the facts
+its report must show (make demo PROFILE=NAME CHECK=1)."""
+
+import json
+from pathlib import Path
+
+PROFILES_DIR = Path(__file__).resolve().parent.parent / "profiles"
+
+# What a profile may say, with the default computer's answer.
+DEFAULTS = {
+    "description": "",
+    "windows": "64-bit",        # or "32-bit"
+    "runs": "program",          # or "installer-package": msiexec installs a package whose
+                                # custom action calls the pass
+    "absent": [],               # components not laid out, from COMPONENTS
+    "bios": {},                 # the BIOS server's answer: Behaviour, Records (hex), ReturnCode
+    "adapters": None,           # [enumerator, hardware ID] pairs replacing the default adapters
+    "script_host_lingers_ms": 0,  # how long the maker's script keeps its host running
+}
+COMPONENTS = ("installer", "library", "machine-id-library", "bios-server", "adapters",
+              "disk-protection", "powercfg")
+
+
+def names():
+    return sorted(p.stem for p in PROFILES_DIR.glob("*.json") if not p.stem.endswith(".expected"))
+
+
+def load(name: str) -> dict:
+    path = PROFILES_DIR / f"{name}.json"
+    if not path.exists() or name.endswith(".expected"):
+        raise SystemExit(f"no such profile: {name} (make demo PROFILE=list shows them)")
+    profile = json.loads(path.read_text())
+    unknown = set(profile) - set(DEFAULTS)
+    if unknown:
+        raise SystemExit(f"profile {name}: unknown keys {sorted(unknown)}")
+    absent = set(profile.get("absent", [])) - set(COMPONENTS)
+    if absent:
+        raise SystemExit(f"profile {name}: unknown components {sorted(absent)}"
+                         f" (known: {', '.join(COMPONENTS)})")
+    return {**DEFAULTS, **profile, "name": name}
+
+
+def expected_facts(name: str):
+    path = PROFILES_DIR / f"{name}.expected.json"
+    return json.loads(path.read_text()) if path.exists() else None
+
+
+def describe_all():
+    for name in names():
+        print(f"  {name:<20} {load(name)['description']}")

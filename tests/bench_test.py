@@ -1,0 +1,103 @@
+"""The bench's own logic, without a prefix: the run clock, the pause rules,
+the journal pairing and the comparison with expected facts."""
+
+import os
+import sys
+import time
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
+
+from virtual_computer import facts, timeline  # noqa: E402
+from virtual_computer.check import differences  # noqa: E402
+
+
+def entry(at_ms, text):
+    return {"at_ms": at_ms, "text": text}
+
+
+def report_of(entries, runs="program", settings=None):
+    return {"runs": runs, "processes": [{"program": "Setup1.exe", "at_ms": 100}],
+            "log": {"entries": entries}, "settings_key": {"after": settings or {"WLANID": "WLAN"}},
+            "run": {"duration_s": 40.0}}
+
+
+class RunClockTest(unittest.TestCase):
+    def setUp(self):
+        self.saved = os.environ.get("TZ")
+        os.environ["TZ"] = "UTC"
+        time.tzset()
+
+    def tearDown(self):
+        if self.saved is None:
+            os.environ.pop("TZ")
+        else:
+            os.environ["TZ"] = self.saved
+        time.tzset()
+
+    def test_time_of_day_stamps_cross_midnight(self):
+        clock = facts.RunClock(86400 * 20000 - 0.5)  # 23:59:59.500
+        self.assertEqual(600, clock.from_time_of_day(facts.time_of_day_ms(0, 0, 0, 100)))
+        self.assertEqual(-400, clock.from_time_of_day(facts.time_of_day_ms(23, 59, 59, 100)))
+        self.assertEqual(1500, clock.from_epoch((86400 * 20000 + 1) * 1000))
+
+
+class PauseRulesTest(unittest.TestCase):
+    CALL = "Call script with CmdLine : C:\\x.vbs"
+
+    def test_program_run_with_a_match_a_slow_script_and_a_short_guid1(self):
+        entries = [entry(10000, "--- Get in GetWirelessID -- Number of try : GetWirelessID - Try 1"),
+                   entry(11000, timeline.WIRELESS_ID + "PCI\\VEN_8086&DEV_4237&SUBSYS_12118086"),
+                   entry(17000, self.CALL),
+                   entry(52400, "Cannot find GUID1 in HKCU -- first time"),
+                   entry(54400, "find GUID1 and set Wake on LAN for GUID : x")]
+        pauses, polls = timeline.built_in_pauses(report_of(entries, settings={"Msg3": "x"}))
+        self.assertEqual([10000, 4000, 2000, 2000, 3000, 12000, 2000], [ms for _, ms, _ in pauses])
+        self.assertEqual(101, polls["count"])
+
+    def test_short_bios_id_failed_attempts_and_installer_runs_have_no_wireless_or_program_pause(self):
+        entries = [entry(0, "--- Get in GetWirelessID -- Number of try : GetWirelessID - Try 1"),
+                   entry(1, timeline.WIRELESS_ID + "PCI"),
+                   entry(2, "\\r\\n =?=?=? size of returns less than 10 characters =?=?=?\\r\\n"),
+                   entry(3, "--- Get in GetWirelessID -- Number of try : GetWirelessID - Try 2"),
+                   entry(4, "\\r\\n =?=?=? Call crvExecMethodEx fails =?=?=?\\r\\n"),
+                   entry(2004, self.CALL),
+                   entry(2004 + 15000 + 40 * 200 + 30, "==== end of Vireo requirements ====\\r\\n")]
+        pauses, polls = timeline.built_in_pauses(report_of(entries, runs="installer-package"))
+        self.assertEqual([2000, 3000, 12000], [ms for _, ms, _ in pauses])
+        self.assertEqual(40, polls["count"])
+
+    def test_an_unset_wlanid_adds_the_second_wireless_pause(self):
+        entries = [entry(0, "--- Get in GetWirelessID -- Number of try : GetWirelessID - Try 1"),
+                   entry(1, timeline.WIRELESS_ID + "PCI\\VEN_8086&DEV_4237&SUBSYS_12118086")]
+        pauses, _ = timeline.built_in_pauses(report_of(entries, settings={"WLANID": "W"}))
+        self.assertEqual([10000, 4000, 2000], [ms for _, ms, _ in pauses])
+
+
+class JournalTest(unittest.TestCase):
+    def test_commands_pair_start_and_exit_and_an_overlap_is_flagged(self):
+        events = [{"at_ms": 0, "program": "powercfg.exe", "event": "start -a"},
+                  {"at_ms": 5, "program": "powercfg.exe", "event": "start -b"},
+                  {"at_ms": 9, "program": "powercfg.exe", "event": "exit 0 -a"},
+                  {"at_ms": 12, "program": "powercfg.exe", "event": "exit 1 -b"},
+                  {"at_ms": 20, "program": "CRVNT.DLL", "event": "crvGetMachineId in x.exe"}]
+        processes, commands, received, _ = facts.split_journal(events)
+        self.assertEqual(["-a", "-b"], [p["event"] for p in processes])
+        self.assertEqual([(0, 9), (1, 7)], [(c["exit_code"], c["took_ms"]) for c in commands])
+        self.assertTrue(all(c.get("overlapped") for c in commands))
+        self.assertEqual(["crvGetMachineId in x.exe"], received["machine_id_calls"])
+
+
+class DifferencesTest(unittest.TestCase):
+    def test_extra_facts_are_free_but_missing_changed_and_miscounted_ones_are_not(self):
+        actual = {"a": 1, "b": [1, 2], "c": {"d": "x", "e": 2}, "extra": 9}
+        self.assertEqual([], differences({"a": 1, "c": {"d": "x"}}, actual))
+        found = differences({"a": 2, "b": [1], "c": {"f": 1}}, actual)
+        self.assertEqual(3, len(found))
+        self.assertTrue(found[0].startswith("report.a: expected 2"))
+        self.assertIn("report.c.f: missing", found[2])
+
+
+if __name__ == "__main__":
+    unittest.main()
