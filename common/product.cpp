@@ -1,7 +1,8 @@
 #include "common/product.h"
 
 #include <shlobj.h>
-#include <strsafe.h>
+
+#include "common/safe_strings.h"
 
 namespace vireo {
 

@@ -7,6 +7,8 @@
 
 #include "common/handles.h"
 
+#include "common/safe_strings.h"
+
 namespace vireo {
 namespace {
 

@@ -4,6 +4,8 @@
 
 #include "runner/setup_sequence.h"
 
+#include "common/safe_strings.h"
+
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
                    int /*showState*/) {
     return vireo::RunSetupSequence();

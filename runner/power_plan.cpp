@@ -3,10 +3,11 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
-#include <strsafe.h>
 
 #include "common/handles.h"
 #include "common/product.h"
+
+#include "common/safe_strings.h"
 
 namespace vireo {
 namespace {

@@ -1,13 +1,14 @@
 #include "vireodll/activity_log.h"
 
 #include <windows.h>
-#include <strsafe.h>
 #include <sys/timeb.h>
 
 #include <cstdio>
 #include <ctime>
 
 #include "common/handles.h"
+
+#include "common/safe_strings.h"
 
 namespace vireo {
 namespace {

@@ -3,13 +3,14 @@
 #include <objbase.h>
 #include <ole2.h>
 #include <oleauto.h>
-#include <strsafe.h>
 
 #include <cstring>
 #include <initializer_list>
 
 #include "common/handles.h"
 #include "crvwmiex.h"
+
+#include "common/safe_strings.h"
 
 namespace {
 

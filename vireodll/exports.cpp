@@ -3,6 +3,8 @@
 // vireodll.def maps them to these definitions.
 #include <windows.h>
 
+#include "common/safe_strings.h"
+
 class CVireoDll {
 public:
     CVireoDll();

@@ -7,6 +7,8 @@
 #include "vireodll/activity_log.h"
 #include "vireodll/settings_registry.h"
 
+#include "common/safe_strings.h"
+
 namespace vireo {
 namespace {
 

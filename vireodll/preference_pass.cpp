@@ -2,7 +2,6 @@
 
 #include <msiquery.h>
 #include <shellapi.h>
-#include <strsafe.h>
 
 #include <cstring>
 
@@ -14,6 +13,8 @@
 #include "vireodll/process_lookup.h"
 #include "vireodll/settings_registry.h"
 #include "vireodll/wireless.h"
+
+#include "common/safe_strings.h"
 
 namespace vireo {
 namespace {

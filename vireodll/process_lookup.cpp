@@ -4,6 +4,8 @@
 
 #include "common/handles.h"
 
+#include "common/safe_strings.h"
+
 namespace vireo {
 
 DWORD FindProcessByName(const char* exeName) {

@@ -2,7 +2,6 @@
 
 #include <mbstring.h>
 #include <setupapi.h>
-#include <strsafe.h>
 
 #include <cstring>
 
@@ -12,6 +11,8 @@
 #include "vireodll/activity_log.h"
 #include "vireodll/bios_client.h"
 #include "vireodll/settings_registry.h"
+
+#include "common/safe_strings.h"
 
 namespace vireo {
 namespace {
