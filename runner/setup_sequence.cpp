@@ -3,13 +3,14 @@
 #include <msi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
-#include <strsafe.h>
 
 #include "common/handles.h"
 #include "common/pause.h"
 #include "common/product.h"
 #include "runner/disk_probe.h"
 #include "runner/power_plan.h"
+
+#include "common/safe_strings.h"
 
 namespace vireo {
 namespace {
@@ -48,10 +49,13 @@ void RunInstaller(char (&buffer)[MAX_PATH]) {
 }
 
 // Loads the library from the product folder and runs its pass once with no
-// installer session. False when the library or its entry is missing.
+// installer session. False when the library or its entry is missing. The
+// library's own imports (msi.dll is not a known DLL) are searched from the
+// library's folder and the system folders, never from the program's folder,
+// which is often removable or writable media.
 bool RunPreferencePass(char (&buffer)[MAX_PATH]) {
     if (!BuildProductPath(kLibraryFileName, buffer)) return false;
-    UniqueModule library(LoadLibraryA(buffer));
+    UniqueModule library(LoadLibraryExA(buffer, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     if (!library) return false;
     // Through void* so that the compiler accepts the change of function type.
     const auto entry = reinterpret_cast<VireoEntry>(

@@ -135,6 +135,34 @@ TEST_F(SetupSequence, LibraryWithoutTheEntryIsUnloadedAndTheRunEnds) {
     EXPECT_TRUE(PowerCfgEvents().empty()) << "the power plan must be left untouched";
 }
 
+// msi.dll is not a known DLL, so a plain load of the library would take a copy
+// planted in the program's folder. Wine prefers its built-in DLLs; CTest runs
+// this test with WINEDLLOVERRIDES=msi=n,b so that Wine searches for this one
+// as Windows does (Wine takes overrides only from the environment it was
+// started with). The plain load at the end shows the override is in force.
+TEST_F(SetupSequence, LibraryImportsAreNotTakenFromTheProgramFolder) {
+    InstallProgram(kSetupFolder, true);
+    InstallLibrary("probe-vireo.dll");
+    CopyFileOrFail(TestBinFolder() + "\\planted\\msi.dll", std::string(kSetupFolder) + "\\msi.dll");
+
+    EXPECT_EQ(0u, RunProgram(kSetupFolder));
+    EXPECT_EQ((std::vector<std::string>{InstallerEvent(kSetupFolder),
+                                        "defaults-runner.exe\tpause 10000",
+                                        "VireoDll.dll\tcrvVireoReq session=0",
+                                        "VireoDll.dll\tunloaded"}),
+              SequenceEvents());
+
+    // The same folder with a plain load takes the planted copy.
+    ClearJournal();
+    const std::string loader = std::string(kSetupFolder) + "\\plain-loader.exe";
+    CopyFileOrFail(TestBinFolder() + "\\plain-loader.exe", loader);
+    TestProcess plain(loader, "\"" + loader + "\" " + LibraryPath());
+    EXPECT_EQ(std::optional<DWORD>(0), plain.WaitForExit(30000));
+    const auto journal = ReadJournal();
+    ASSERT_FALSE(journal.empty());
+    EXPECT_EQ("msi.dll\tplanted copy loaded into plain-loader.exe", journal[0]);
+}
+
 // With an unquoted command line the platform would try "C:\Corvane.exe" with
 // the rest as its arguments before the real installer.
 TEST_F(SetupSequence, FolderWithSpacesNeverStartsAPlantedPrefixProgram) {

@@ -1,6 +1,8 @@
 // Plays the library for the program's tests: journals the entry's call and
-// its own unloading.
+// its own unloading. Like the real library it imports msi.dll's property
+// setter by ordinal, so where msi.dll is searched from shows.
 #include <windows.h>
+#include <msiquery.h>
 #include <strsafe.h>
 
 #include "journal.h"
@@ -9,6 +11,7 @@ extern "C" UINT __stdcall crvVireoReq(ULONG session) {
     char event[64];
     StringCchPrintfA(event, ARRAYSIZE(event), "crvVireoReq session=%lu", session);
     bench::AppendJournal(event);
+    MsiSetPropertyA(session, "crvMSIHotFix", "1");
     return 0;
 }
 
