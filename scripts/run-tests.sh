@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# Builds everything and runs the test suite under Wine in a throw-away prefix
-# under build/. Extra arguments go to ctest (e.g. -L e2e, -R PreferencePass).
+# Builds everything and runs the test suite under Wine, once in a 32-bit
+# prefix and once in a WoW64 prefix (64-bit Windows running the 32-bit
+# binaries), each a throw-away prefix under build/. Tests labelled "host" (the
+# end-to-end run, which makes its own prefix, and the bench's own logic) run
+# once. Extra arguments go to ctest (e.g. -L e2e, -R PreferencePass);
+# VIREO_WINE_FLAVOURS picks the flavours (default "win32 win64").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/wine-env.sh
@@ -12,11 +16,17 @@ cmake --build --preset release -j"$jobs"
 cmake --preset debug >/dev/null
 cmake --build --preset debug -j"$jobs"
 
-vireo_wine_env "$PWD/build/wine-test" win64
-echo "Creating the test prefix $WINEPREFIX"
-vireo_wine_boot
-trap vireo_wine_stop EXIT
-
 status=0
-ctest --preset debug "$@" || status=$?
+for flavour in ${VIREO_WINE_FLAVOURS:-win32 win64}; do
+    vireo_wine_env "$PWD/build/wine-test-$flavour" "$flavour"
+    echo "=== Tests in a $flavour prefix ($WINEPREFIX)"
+    vireo_wine_boot
+    trap vireo_wine_stop EXIT
+    export VIREO_WINE_FLAVOUR=$flavour
+    host_tests=(-LE host)
+    [ "$flavour" = win64 ] && host_tests=()
+    ctest --preset debug "${host_tests[@]}" "$@" || status=1
+    vireo_wine_stop
+    trap - EXIT
+done
 exit $status
