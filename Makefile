@@ -8,7 +8,7 @@ DEMO_JOBS ?= 6
 BENCH := python3 bench/vbench.py
 BENCH_BINS := --bin build/release/bin --bench-bin build/release/bench
 
-.PHONY: all deps release debug test demo demo-all clean
+.PHONY: all deps release debug test check dist repro demo demo-all clean
 
 all: release
 
@@ -25,6 +25,19 @@ debug: deps
 
 test: deps
 	@scripts/run-tests.sh
+
+# The release binaries against the rules they ship under.
+check: release
+	@python3 scripts/check-binaries.py --program build/release/bin/defaults-runner.exe \
+	    --library build/release/bin/VireoDll.dll
+
+# dist/: the checked binaries, SHA256SUMS and RELEASE.txt.
+dist: release
+	@scripts/dist.sh
+
+# Two fresh release builds must give the same bytes.
+repro: deps
+	@scripts/check-reproducible.sh
 
 # make demo [PROFILE=name|list] [CHECK=1]
 demo: release

@@ -3,11 +3,14 @@
 # apt-get when run as root, otherwise prints the command to run and stops.
 set -euo pipefail
 
-# libwine-dev carries the system IDL files (oaidl.idl) that widl imports.
+# libwine-dev carries the system IDL files (oaidl.idl) that widl imports;
+# python3-pefile serves the binary checker; clang and its tools the second
+# compiler, clang-tidy and the format check.
 packages=(
     g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-tools
     wine wine64 wine32:i386
-    libwine-dev googletest cmake make python3
+    libwine-dev googletest cmake make python3 python3-pefile
+    clang lld clang-tidy clang-format
 )
 
 installed() {
