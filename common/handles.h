@@ -74,20 +74,19 @@ inline void CloseKernelHandle(HANDLE handle) { CloseHandle(handle); }
 inline void UnloadModule(HMODULE module) { FreeLibrary(module); }
 inline void DestroyDeviceList(HDEVINFO list) { SetupDiDestroyDeviceInfoList(list); }
 inline void CloseService(SC_HANDLE service) { CloseServiceHandle(service); }
-inline void CloseFile(FILE* file) { fclose(file); }
+// A failed close has no one to report to; the result is dropped on purpose.
+inline void CloseFile(FILE* file) { (void)fclose(file); }
 }  // namespace detail
 
 using UniqueHkey = UniqueResource<detail::NullIsEmpty<HKEY, detail::CloseKey>>;
-using UniqueHandle =
-    UniqueResource<detail::NullIsEmpty<HANDLE, detail::CloseKernelHandle>>;
+using UniqueHandle = UniqueResource<detail::NullIsEmpty<HANDLE, detail::CloseKernelHandle>>;
 // Toolhelp snapshots and files report failure as INVALID_HANDLE_VALUE.
 using UniqueFileHandle =
     UniqueResource<detail::InvalidHandleIsEmpty<HANDLE, detail::CloseKernelHandle>>;
 using UniqueModule = UniqueResource<detail::NullIsEmpty<HMODULE, detail::UnloadModule>>;
 using UniqueDeviceList =
     UniqueResource<detail::InvalidHandleIsEmpty<HDEVINFO, detail::DestroyDeviceList>>;
-using UniqueServiceHandle =
-    UniqueResource<detail::NullIsEmpty<SC_HANDLE, detail::CloseService>>;
+using UniqueServiceHandle = UniqueResource<detail::NullIsEmpty<SC_HANDLE, detail::CloseService>>;
 using UniqueStdioFile = UniqueResource<detail::NullIsEmpty<FILE*, detail::CloseFile>>;
 
 // Opens an existing registry key; the holder is empty when the open failed.

@@ -42,8 +42,7 @@ void RunInstaller(char (&buffer)[MAX_PATH]) {
     if (!GetProgramFolder(folder)) return;
     if (FAILED(StringCchPrintfA(installerPath, MAX_PATH, "%s\\%s", folder, kInstallerFileName)))
         return;
-    if (FAILED(StringCchPrintfA(buffer, MAX_PATH, "\"%s\" %s", installerPath,
-                                kInstallerArguments)))
+    if (FAILED(StringCchPrintfA(buffer, MAX_PATH, "\"%s\" %s", installerPath, kInstallerArguments)))
         return;
     RunAndWait(installerPath, buffer);
 }
@@ -72,8 +71,8 @@ BOOL RunAndWait(const char* applicationPath, char* commandLine) {
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
     UniqueProcessInformation process;
-    if (!CreateProcessA(applicationPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, process.addressof())) {
+    if (!CreateProcessA(applicationPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, process.addressof())) {
         return FALSE;
     }
     WaitForSingleObject(process.process(), INFINITE);

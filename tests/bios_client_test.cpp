@@ -45,7 +45,8 @@ struct FakeBehaviour {
 
 std::vector<BYTE> BytesOf(SAFEARRAY* array) {
     std::vector<BYTE> bytes(array->rgsabound[0].cElements);
-    for (LONG i = 0; i < static_cast<LONG>(bytes.size()); ++i) SafeArrayGetElement(array, &i, &bytes[i]);
+    for (LONG i = 0; i < static_cast<LONG>(bytes.size()); ++i)
+        SafeArrayGetElement(array, &i, &bytes[i]);
     return bytes;
 }
 
@@ -79,13 +80,16 @@ public:
         return left;
     }
     // IDispatch: not used by the client.
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { *count = 0; return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,
-                                     EXCEPINFO*, UINT*) override {
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                     UINT*) override {
         return E_NOTIMPL;
     }
     // IcrvWmiEx
@@ -169,7 +173,8 @@ protected:
     }
     // The call the wireless step makes, with sentinels in the output and code.
     CallOutcome Call(ULONG inSize = 0, ULONG outSize = 16, const BYTE* input = nullptr) {
-        CallOutcome outcome{E_UNEXPECTED, kUntouchedCode, std::vector<BYTE>(outSize + 4, kSentinel)};
+        CallOutcome outcome{E_UNEXPECTED, kUntouchedCode,
+                            std::vector<BYTE>(outSize + 4, kSentinel)};
         CClientcrvwmiex client;
         outcome.result = client.ExecMethodEx(1, 14, inSize, outSize, &outcome.returnCode,
                                              input ? input : outcome.output.data(),
@@ -238,10 +243,14 @@ TEST_F(BiosClient, NoOutputSizeCreatesNoArrayAndCopiesNothing) {
 // success, code 3, output untouched.
 TEST_F(BiosClient, OutputOfAnotherShapeIsALengthMismatch) {
     const std::vector<std::pair<const char*, std::function<void(VARIANT*, ULONG)>>> shapes = {
-        {"longer", [](VARIANT* v, ULONG n) { Replace(v, VT_UI1, SafeArrayCreateVector(VT_UI1, 0, n + 3)); }},
-        {"shorter", [](VARIANT* v, ULONG n) { Replace(v, VT_UI1, SafeArrayCreateVector(VT_UI1, 0, n - 1)); }},
-        {"wider elements", [](VARIANT* v, ULONG n) { Replace(v, VT_I4, SafeArrayCreateVector(VT_I4, 0, n)); }},
-        {"two dimensions", [](VARIANT* v, ULONG n) {
+        {"longer",
+         [](VARIANT* v, ULONG n) { Replace(v, VT_UI1, SafeArrayCreateVector(VT_UI1, 0, n + 3)); }},
+        {"shorter",
+         [](VARIANT* v, ULONG n) { Replace(v, VT_UI1, SafeArrayCreateVector(VT_UI1, 0, n - 1)); }},
+        {"wider elements",
+         [](VARIANT* v, ULONG n) { Replace(v, VT_I4, SafeArrayCreateVector(VT_I4, 0, n)); }},
+        {"two dimensions",
+         [](VARIANT* v, ULONG n) {
              SAFEARRAYBOUND bounds[2] = {{n, 0}, {2, 0}};
              Replace(v, VT_UI1, SafeArrayCreate(VT_UI1, 2, bounds));
          }},
@@ -344,9 +353,10 @@ TEST_F(BiosServerProcess, BytesAndCodeCrossTheProcessBoundary) {
 
     const auto journal = ReadJournal();
     ASSERT_EQ(1u, journal.size());
-    EXPECT_EQ("crvwmiex.exe\tcrvExecMethodEx command=1 type=14 in=0 out=128 input=null "
-              "output-array=128",
-              journal[0]);
+    EXPECT_EQ(
+        "crvwmiex.exe\tcrvExecMethodEx command=1 type=14 in=0 out=128 input=null "
+        "output-array=128",
+        journal[0]);
 }
 
 TEST_F(BiosServerProcess, WrongLengthAcrossProcessesIsAMismatch) {

@@ -29,7 +29,9 @@ protected:
         SetLogPath("");
     }
     static std::string LibraryPath() { return ProductFolder() + "\\CRVNT.DLL"; }
-    static void InstallLibrary(const std::string& builtPath) { CopyFileOrFail(builtPath, LibraryPath()); }
+    static void InstallLibrary(const std::string& builtPath) {
+        CopyFileOrFail(builtPath, LibraryPath());
+    }
     static void InstallConvention(const char* convention) {
         InstallLibrary(BenchBuildFolder() + "\\crvnt-" + convention + "\\CRVNT.DLL");
     }
@@ -70,7 +72,8 @@ TEST_F(MachineIdCapture, EmptyIdIsRecordedAsEmpty) {
 
 TEST_F(MachineIdCapture, IdWithoutTerminatorEndsAtTheBuffersLastByte) {
     InstallConvention("cdecl");
-    WriteRawValue(HKEY_CURRENT_USER, kConfig, "Unterminated", REG_DWORD, std::string("\1\0\0\0", 4));
+    WriteRawValue(HKEY_CURRENT_USER, kConfig, "Unterminated", REG_DWORD,
+                  std::string("\1\0\0\0", 4));
     EXPECT_EQ(0, CaptureMachineId());
     EXPECT_EQ(std::string(259, 'X'), RecordedId());
 }

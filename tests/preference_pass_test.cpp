@@ -117,8 +117,8 @@ TEST_F(PreferencePass, AllThreeGuidsSetWakeOnLanAndRecordFourPaths) {
     EXPECT_EQ(std::optional<std::string>("WLAN"), Setting("WLANID"));
     EXPECT_FALSE(Setting("Msg3"));
 
-    auto guid1Line = LogEntry{"find GUID1 and set Wake on LAN for GUID : ",
-                              kCurrentControlSetClass + kGuid1};
+    auto guid1Line =
+        LogEntry{"find GUID1 and set Wake on LAN for GUID : ", kCurrentControlSetClass + kGuid1};
     auto expected = Begin();
     expected.push_back(guid1Line);
     EXPECT_EQ(ExpectedLogBody(With(expected, Guid2And3Lines(kGuid2, kGuid3))),
@@ -155,8 +155,8 @@ TEST_F(PreferencePass, ShortGuid1WaitsOnceThenIsHandled) {
     DeleteKeyTree(HKEY_LOCAL_MACHINE, std::string(kCurrentControlSetClass) + "short");
     auto expected = Begin();
     expected.push_back({"Cannot find GUID1 in HKCU -- first time", "\r\n"});
-    expected.push_back(
-        {"find GUID1 and set Wake on LAN for GUID : ", std::string(kCurrentControlSetClass) + "short"});
+    expected.push_back({"find GUID1 and set Wake on LAN for GUID : ",
+                        std::string(kCurrentControlSetClass) + "short"});
     expected.push_back({"GUID2 in HKCU is not available", "\r\n"});
     expected.push_back({"GUID3 in HKCU is not available", "\r\n"});
     EXPECT_EQ(ExpectedLogBody(With(expected, {})), LogBodyWithoutTimestamps());

@@ -87,22 +87,20 @@ TEST_F(SetupSequence, RunsInstallerPausesThenCallsThePassOnceWithoutSession) {
     InstallProgram(kSetupFolder, true);
     InstallLibrary("probe-vireo.dll");
     EXPECT_EQ(0u, RunProgram(kSetupFolder));
-    EXPECT_EQ((std::vector<std::string>{InstallerEvent(kSetupFolder),
-                                        "defaults-runner.exe\tpause 10000",
-                                        "VireoDll.dll\tcrvVireoReq session=0",
-                                        "VireoDll.dll\tunloaded"}),
-              SequenceEvents());
+    EXPECT_EQ(
+        (std::vector<std::string>{InstallerEvent(kSetupFolder), "defaults-runner.exe\tpause 10000",
+                                  "VireoDll.dll\tcrvVireoReq session=0", "VireoDll.dll\tunloaded"}),
+        SequenceEvents());
 }
 
 TEST_F(SetupSequence, CommandLineIsIgnored) {
     InstallProgram(kSetupFolder, true);
     InstallLibrary("probe-vireo.dll");
     EXPECT_EQ(0u, RunProgram(kSetupFolder, " /q --skip-installer Setup1.exe"));
-    EXPECT_EQ((std::vector<std::string>{InstallerEvent(kSetupFolder),
-                                        "defaults-runner.exe\tpause 10000",
-                                        "VireoDll.dll\tcrvVireoReq session=0",
-                                        "VireoDll.dll\tunloaded"}),
-              SequenceEvents());
+    EXPECT_EQ(
+        (std::vector<std::string>{InstallerEvent(kSetupFolder), "defaults-runner.exe\tpause 10000",
+                                  "VireoDll.dll\tcrvVireoReq session=0", "VireoDll.dll\tunloaded"}),
+        SequenceEvents());
 }
 
 TEST_F(SetupSequence, MissingInstallerStillLeadsToThePass) {
@@ -129,8 +127,8 @@ TEST_F(SetupSequence, LibraryWithoutTheEntryIsUnloadedAndTheRunEnds) {
     InstallLibrary("no-entry.dll");
     EXPECT_EQ(0u, RunProgram(kSetupFolder));
     EXPECT_EQ((std::vector<std::string>{InstallerEvent(kSetupFolder),
-                                        "defaults-runner.exe\tpause 10000",
-                                        "VireoDll.dll\tloaded", "VireoDll.dll\tunloaded"}),
+                                        "defaults-runner.exe\tpause 10000", "VireoDll.dll\tloaded",
+                                        "VireoDll.dll\tunloaded"}),
               SequenceEvents());
     EXPECT_TRUE(PowerCfgEvents().empty()) << "the power plan must be left untouched";
 }
@@ -146,11 +144,10 @@ TEST_F(SetupSequence, LibraryImportsAreNotTakenFromTheProgramFolder) {
     CopyFileOrFail(TestBinFolder() + "\\planted\\msi.dll", std::string(kSetupFolder) + "\\msi.dll");
 
     EXPECT_EQ(0u, RunProgram(kSetupFolder));
-    EXPECT_EQ((std::vector<std::string>{InstallerEvent(kSetupFolder),
-                                        "defaults-runner.exe\tpause 10000",
-                                        "VireoDll.dll\tcrvVireoReq session=0",
-                                        "VireoDll.dll\tunloaded"}),
-              SequenceEvents());
+    EXPECT_EQ(
+        (std::vector<std::string>{InstallerEvent(kSetupFolder), "defaults-runner.exe\tpause 10000",
+                                  "VireoDll.dll\tcrvVireoReq session=0", "VireoDll.dll\tunloaded"}),
+        SequenceEvents());
 
     // The same folder with a plain load takes the planted copy.
     ClearJournal();
@@ -235,9 +232,9 @@ protected:
             bench::RemoveDevice(device.instanceId);
     }
     static void AddDiskProtection() {
-        ASSERT_FALSE(bench::FabricateDevice(kSystemClass, "CRVDISKPROT", {"ACPI\\CRV0004"},
-                                            kProbeInterface)
-                         .empty());
+        ASSERT_FALSE(
+            bench::FabricateDevice(kSystemClass, "CRVDISKPROT", {"ACPI\\CRV0004"}, kProbeInterface)
+                .empty());
         ASSERT_TRUE(bench::CreateServiceKey("crvdskflt"));
     }
     // Each command starts only after the one before it ended, in this order.
@@ -254,7 +251,8 @@ protected:
     static std::optional<DWORD> Balanced(const char* subgroup, const char* setting,
                                          const char* supply) {
         return ReadDword(HKEY_LOCAL_MACHINE,
-                         std::string(kSchemes) + "\\" + kBalanced + "\\" + subgroup + "\\" + setting,
+                         std::string(kSchemes) + "\\" + kBalanced + "\\" + subgroup + "\\" +
+                             setting,
                          std::string(supply) + "SettingIndex");
     }
     static void ExpectMakersScheme(DWORD batteryLidAction) {
@@ -309,13 +307,15 @@ TEST_F(PowerPlan, WithDiskProtectionTheOverrideFollowsTheList) {
     commands.push_back(std::string("-S ") + kBalanced);
     ExpectRunOneAtATime(commands);
     ExpectMakersScheme(0);
-    EXPECT_EQ(std::optional<DWORD>(0),
-              ReadDword(HKEY_LOCAL_MACHINE,
-                        std::string(
-                            "SYSTEM\\CurrentControlSet\\Control\\Power\\User\\Default\\PowerSchemes\\") +
-                            kBalanced +
-                            "\\4f971e89-eebd-4455-a8de-9e59040e7347\\5ca83367-6e45-459f-a27b-476b1d01c936",
-                        "DCSettingIndex"))
+    EXPECT_EQ(
+        std::optional<DWORD>(0),
+        ReadDword(
+            HKEY_LOCAL_MACHINE,
+            std::string(
+                "SYSTEM\\CurrentControlSet\\Control\\Power\\User\\Default\\PowerSchemes\\") +
+                kBalanced +
+                "\\4f971e89-eebd-4455-a8de-9e59040e7347\\5ca83367-6e45-459f-a27b-476b1d01c936",
+            "DCSettingIndex"))
         << "the defaults were replaced after the override";
 }
 

@@ -43,7 +43,7 @@ TEST(DeviceRecords, OtherTypesHaveTheirLengthsAndKeepTheId) {
     Parse(Record({1, 0, 0x11, 0x11, 0x22, 0x22, 0x33, 0x33, 0x44, 0x44}));
     EXPECT_EQ(6u, Parse(Record({2, 9, 9, 9, 9, 9})));
     EXPECT_EQ(0u, Parse(Record({7, 1, 1, 1, 1, 1, 1, 1, 1, 1})));
-    EXPECT_EQ(0u, Parse(Record({1, 0, 0x86})) ) << "a record cut short is not read";
+    EXPECT_EQ(0u, Parse(Record({1, 0, 0x86}))) << "a record cut short is not read";
     EXPECT_STREQ("PCI\\VEN_1111&DEV_2222&SUBSYS_44443333", BiosWirelessId());
 }
 
@@ -73,8 +73,8 @@ protected:
             bench::RemoveDevice(device.instanceId);
     }
     static void AddAdapter(const char* enumerator, const std::string& hardwareId) {
-        ASSERT_FALSE(bench::FabricateDevice(kNetClass, enumerator, {hardwareId}, kNetworkInterface)
-                         .empty());
+        ASSERT_FALSE(
+            bench::FabricateDevice(kNetClass, enumerator, {hardwareId}, kNetworkInterface).empty());
     }
     static void BiosAnswers(const std::string& records) {
         WriteRawValue(HKEY_CURRENT_USER, kBiosConfig, "Records", REG_BINARY, records);

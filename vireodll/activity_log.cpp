@@ -39,7 +39,8 @@ void WriteLog(const char* message, const char* suffix) {
     FormatTimestamp(stamp);
     UniqueStdioFile file(fopen(g_logPath, "a+"));
     if (!file) return;
-    fprintf(file.get(), "%s\t%s%s\r\n", stamp, message, suffix);
+    // A line that cannot be written is dropped, like one whose file cannot be opened.
+    (void)fprintf(file.get(), "%s\t%s%s\r\n", stamp, message, suffix);
 }
 
 }  // namespace vireo

@@ -83,7 +83,8 @@ HRESULT ConnectToServer(ComPointer<IcrvWmiEx>& server) {
                                   object.addressof());
         if (SUCCEEDED(result)) {
             result = OleRun(object.get());
-            if (SUCCEEDED(result)) result = object->QueryInterface(IID_IcrvWmiEx, server.addressof());
+            if (SUCCEEDED(result))
+                result = object->QueryInterface(IID_IcrvWmiEx, server.addressof());
         }
     }
     return result == E_NOINTERFACE ? E_FAIL : result;
@@ -98,7 +99,8 @@ bool IsByteVector(SAFEARRAY* array) {
 // Copies the server's output array into outData when its element count is
 // outSize; otherwise stores the mismatch code and leaves outData untouched.
 void CopyOutput(SAFEARRAY* array, ULONG outSize, LONG* returnCode, BYTE* outData) {
-    LONG lower = 0, upper = -1;
+    LONG lower = 0;
+    LONG upper = -1;
     if (!IsByteVector(array) || FAILED(SafeArrayGetLBound(array, 1, &lower)) ||
         FAILED(SafeArrayGetUBound(array, 1, &upper)) ||
         static_cast<LONGLONG>(upper) - lower + 1 != static_cast<LONGLONG>(outSize)) {
@@ -134,9 +136,8 @@ CClientcrvwmiex::CClientcrvwmiex() : status_(S_OK) {
 
 CClientcrvwmiex::~CClientcrvwmiex() = default;
 
-HRESULT CClientcrvwmiex::ExecMethodEx(LONG command, LONG commandType, ULONG inSize,
-                                      ULONG outSize, LONG* returnCode, const BYTE* inData,
-                                      BYTE* outData) {
+HRESULT CClientcrvwmiex::ExecMethodEx(LONG command, LONG commandType, ULONG inSize, ULONG outSize,
+                                      LONG* returnCode, const BYTE* inData, BYTE* outData) {
     ByteArrayVariant input;
     const HRESULT running = FillInput(input, inSize, inData);
     ByteArrayVariant output;

@@ -21,7 +21,9 @@ char g_machineId[MAX_PATH];
 
 // Calls function(buffer) whether it was built __cdecl (the caller pops the
 // argument) or __stdcall (the callee pops it): the stack pointer is saved in
-// a callee-saved register and restored after the call.
+// a callee-saved register and restored after the call. The called function
+// writes the buffer, which clang-tidy cannot see through the assembly.
+// NOLINTNEXTLINE(readability-non-const-parameter)
 void CallWithBuffer(FARPROC function, char* buffer) {
 #if defined(__i386__)
     __asm__ __volatile__(

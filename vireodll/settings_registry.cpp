@@ -12,8 +12,8 @@ namespace {
 UniqueHkey CreateOrOpenKey(HKEY root, const char* subkey) {
     UniqueHkey key;
     DWORD disposition = 0;
-    if (RegCreateKeyExA(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                        nullptr, key.addressof(), &disposition) != ERROR_SUCCESS) {
+    if (RegCreateKeyExA(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                        key.addressof(), &disposition) != ERROR_SUCCESS) {
         key.release();
     }
     return key;
@@ -24,7 +24,7 @@ UniqueHkey CreateOrOpenKey(HKEY root, const char* subkey) {
 void WriteRegString(HKEY root, const char* subkey, const char* name, const char* text) {
     UniqueHkey key = CreateOrOpenKey(root, subkey);
     if (!key) return;
-    const DWORD size = static_cast<DWORD>(strlen(text) + 1);
+    const DWORD size = static_cast<DWORD>(strlen(text)) + 1;
     RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size);
 }
 

@@ -33,10 +33,10 @@ char g_biosWirelessId[38];
 
 void RecordBiosWirelessId(const BYTE* record) {
     StringCchPrintfA(g_biosWirelessId, ARRAYSIZE(g_biosWirelessId),
-                     "PCI\\VEN_%02X%02X&DEV_%02X%02X&SUBSYS_%02X%02X%02X%02X",
-                     unsigned{record[3]}, unsigned{record[2]}, unsigned{record[5]},
-                     unsigned{record[4]}, unsigned{record[9]}, unsigned{record[8]},
-                     unsigned{record[7]}, unsigned{record[6]});
+                     "PCI\\VEN_%02X%02X&DEV_%02X%02X&SUBSYS_%02X%02X%02X%02X", unsigned{record[3]},
+                     unsigned{record[2]}, unsigned{record[5]}, unsigned{record[4]},
+                     unsigned{record[9]}, unsigned{record[8]}, unsigned{record[7]},
+                     unsigned{record[6]});
 }
 
 // Three records from the start of the output; a record of length 0 makes the
@@ -101,8 +101,9 @@ void MatchWirelessAdapter() {
         if (_mbsnbicmp(reinterpret_cast<const unsigned char*>(g_biosWirelessId),
                        reinterpret_cast<const unsigned char*>(hardwareId), idLength) == 0) {
             WriteRegString(HKEY_CURRENT_USER, kSettingsKey, "WLANID", hardwareId);
-            WriteLog("---Match both hardware ID from BIOS and register --- and set WLAN ID to registry",
-                     "");
+            WriteLog(
+                "---Match both hardware ID from BIOS and register --- and set WLAN ID to registry",
+                "");
             return;
         }
     }
@@ -119,8 +120,8 @@ int GetWirelessID(const char* label) {
         ComInitialization com;
         CClientcrvwmiex client;
         // The output buffer doubles as the (empty) input.
-        result = client.ExecMethodEx(kWirelessIdCommand, kWirelessIdCommandType, 0,
-                                     kBiosOutputSize, &returnCode, output, output);
+        result = client.ExecMethodEx(kWirelessIdCommand, kWirelessIdCommandType, 0, kBiosOutputSize,
+                                     &returnCode, output, output);
     }
     if (FAILED(result)) {
         WriteLog("\r\n =?=?=? Call crvExecMethodEx fails =?=?=?", "\r\n");

@@ -46,8 +46,7 @@ std::string FabricateDevice(const GUID& deviceClass, const std::string& enumerat
         SetupDiSetDeviceRegistryPropertyA(devices.get(), &device, SPDRP_HARDWAREID,
                                           reinterpret_cast<const BYTE*>(ids.data()),
                                           static_cast<DWORD>(ids.size())) &&
-        SetupDiCreateDeviceInterfaceA(devices.get(), &device, &interfaceClass, nullptr, 0,
-                                      nullptr);
+        SetupDiCreateDeviceInterfaceA(devices.get(), &device, &interfaceClass, nullptr, 0, nullptr);
     if (!made) {
         SetupDiRemoveDevice(devices.get(), &device);
         return "";
@@ -101,8 +100,8 @@ bool ParseGuid(const std::string& text, GUID* guid) {
     unsigned int data2 = 0, data3 = 0, bytes[8] = {};
     char end = '\0';
     const int fields = sscanf(text.c_str(), "{%8lx-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}%c", &data1,
-                              &data2, &data3, &bytes[0], &bytes[1], &bytes[2], &bytes[3],
-                              &bytes[4], &bytes[5], &bytes[6], &bytes[7], &end);
+                              &data2, &data3, &bytes[0], &bytes[1], &bytes[2], &bytes[3], &bytes[4],
+                              &bytes[5], &bytes[6], &bytes[7], &end);
     if (fields != 11) return false;
     guid->Data1 = data1;
     guid->Data2 = static_cast<unsigned short>(data2);

@@ -132,7 +132,14 @@ void ObjectDestroyed() {
 // ---------------------------------------------------------------------------
 // Configuration of the current call.
 
-enum class Behaviour { Answer, ReturnCodeOnly, WrongLength, WideElements, TwoDimensions, FailMethod };
+enum class Behaviour {
+    Answer,
+    ReturnCodeOnly,
+    WrongLength,
+    WideElements,
+    TwoDimensions,
+    FailMethod
+};
 
 struct Configuration {
     Behaviour behaviour = Behaviour::Answer;
@@ -164,8 +171,8 @@ Configuration ReadConfiguration() {
 
     char behaviour[64] = "";
     DWORD size = sizeof(behaviour);
-    if (RegGetValueA(HKEY_CURRENT_USER, kConfigKey, "Behaviour", RRF_RT_REG_SZ, nullptr,
-                     behaviour, &size) == ERROR_SUCCESS) {
+    if (RegGetValueA(HKEY_CURRENT_USER, kConfigKey, "Behaviour", RRF_RT_REG_SZ, nullptr, behaviour,
+                     &size) == ERROR_SUCCESS) {
         behaviour[ARRAYSIZE(behaviour) - 1] = '\0';
         config.behaviour = ParseBehaviour(behaviour);
     }
@@ -176,8 +183,8 @@ Configuration ReadConfiguration() {
                                         &size) == ERROR_SUCCESS;
 
     size = 0;
-    if (RegGetValueA(HKEY_CURRENT_USER, kConfigKey, "Records", RRF_RT_REG_BINARY, nullptr,
-                     nullptr, &size) == ERROR_SUCCESS &&
+    if (RegGetValueA(HKEY_CURRENT_USER, kConfigKey, "Records", RRF_RT_REG_BINARY, nullptr, nullptr,
+                     &size) == ERROR_SUCCESS &&
         size > 0) {
         config.records.resize(size);
         if (RegGetValueA(HKEY_CURRENT_USER, kConfigKey, "Records", RRF_RT_REG_BINARY, nullptr,
@@ -345,8 +352,8 @@ void DescribeInput(const VARIANT* input, char* text, size_t capacity) {
     }
 }
 
-void JournalCall(LONG command, LONG commandType, ULONG inSize, ULONG outSize,
-                 const VARIANT* input, const VARIANT* output) {
+void JournalCall(LONG command, LONG commandType, ULONG inSize, ULONG outSize, const VARIANT* input,
+                 const VARIANT* output) {
     char inputText[1024];
     DescribeInput(input, inputText, ARRAYSIZE(inputText));
     char outputText[32] = "null";
@@ -427,11 +434,11 @@ public:
         return DispGetIDsOfNames(typeInfo_.get(), names, count, ids);
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID iid, LCID, WORD flags,
-                                     DISPPARAMS* parameters, VARIANT* result,
-                                     EXCEPINFO* exception, UINT* argumentError) override {
+                                     DISPPARAMS* parameters, VARIANT* result, EXCEPINFO* exception,
+                                     UINT* argumentError) override {
         if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-        return typeInfo_->Invoke(static_cast<IcrvWmiEx*>(this), member, flags, parameters,
-                                 result, exception, argumentError);
+        return typeInfo_->Invoke(static_cast<IcrvWmiEx*>(this), member, flags, parameters, result,
+                                 exception, argumentError);
     }
 
     // IcrvWmiEx
@@ -605,10 +612,10 @@ int Register() {
         ReportError("cannot open the service control manager", GetLastError());
         return 1;
     }
-    UniqueServiceHandle service(CreateServiceA(
-        manager.get(), kServiceName, kServiceDisplayName, SERVICE_QUERY_CONFIG,
-        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command, nullptr,
-        nullptr, nullptr, nullptr, nullptr));
+    UniqueServiceHandle service(CreateServiceA(manager.get(), kServiceName, kServiceDisplayName,
+                                               SERVICE_QUERY_CONFIG, SERVICE_WIN32_OWN_PROCESS,
+                                               SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command,
+                                               nullptr, nullptr, nullptr, nullptr, nullptr));
     if (!service && GetLastError() != ERROR_SERVICE_EXISTS) {
         ReportError("cannot create the service entry", GetLastError());
         return 1;
@@ -675,8 +682,8 @@ int Serve() {
     PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
 
     DWORD cookie = 0;
-    const HRESULT registered = CoRegisterClassObject(CLSID_crvwmiex, &g_factory, CLSCTX_LOCAL_SERVER,
-                                                     REGCLS_MULTIPLEUSE, &cookie);
+    const HRESULT registered = CoRegisterClassObject(
+        CLSID_crvwmiex, &g_factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
     if (FAILED(registered)) {
         ReportError("cannot register the class object", static_cast<DWORD>(registered));
         return 1;

@@ -38,8 +38,8 @@ constexpr char kDisplaySubgroup[] = "7516b95f-f776-4464-8c53-06167f40cc99";
 
 constexpr char kDiskMode[] = "0b2d69d7-a2a1-449c-9680-f91c70521c60";
 constexpr char kDiskTimeout[] = "dab60367-53fe-4fbc-825e-521d069d2456";
-constexpr char kLidClose[] = "5ca83367-6e45-459f-a27b-476b1d01c936";    // 0 nothing, 1 sleep
-constexpr char kPowerButton[] = "7648efa3-dd9c-4e3e-b566-50f929386280";  // 1 sleep, 3 shut down
+constexpr char kLidClose[] = "5ca83367-6e45-459f-a27b-476b1d01c936";        // 0 nothing, 1 sleep
+constexpr char kPowerButton[] = "7648efa3-dd9c-4e3e-b566-50f929386280";     // 1 sleep, 3 shut down
 constexpr char kHibernateAfter[] = "9d7815a6-7ee4-497e-8888-515a05f02364";  // seconds, 0 never
 constexpr char kBrightness[] = "aded5e82-b909-4619-9949-f5d71dac0bcb";      // percent
 
@@ -64,6 +64,7 @@ constexpr StockScheme kStockSchemes[] = {
 
 // Balanced differs from what the product sets wherever that is plausible, so
 // a change shows in the registry.
+// clang-format off
 constexpr StockSetting kStockSettings[] = {
     // scheme            subgroup          setting          AC     DC
     {kBalanced,        kDiskSubgroup,    kDiskMode,       3,     3},
@@ -87,6 +88,7 @@ constexpr StockSetting kStockSettings[] = {
     {kPowerSaver,      kSleepSubgroup,   kHibernateAfter, 0,     3600},
     {kPowerSaver,      kDisplaySubgroup, kBrightness,     60,    40},
 };
+// clang-format on
 
 // ---------------------------------------------------------------------------
 // Outcomes and their messages.
@@ -95,14 +97,14 @@ enum class Outcome { kDone, kInvalidParameters, kDoesNotExist, kRegistryFailed }
 
 const char* MessageFor(Outcome outcome) {
     switch (outcome) {
-        case Outcome::kDone:
-            return nullptr;
-        case Outcome::kInvalidParameters:
-            return "Invalid Parameters -- try \"/?\" for help";
-        case Outcome::kDoesNotExist:
-            return "The power scheme, subgroup or setting specified does not exist.";
-        case Outcome::kRegistryFailed:
-            break;
+    case Outcome::kDone:
+        return nullptr;
+    case Outcome::kInvalidParameters:
+        return "Invalid Parameters -- try \"/?\" for help";
+    case Outcome::kDoesNotExist:
+        return "The power scheme, subgroup or setting specified does not exist.";
+    case Outcome::kRegistryFailed:
+        break;
     }
     return "An unexpected error condition has occurred. Unable to perform operation.";
 }
@@ -156,16 +158,14 @@ bool SchemeKeyPath(const char* scheme, const char* subgroup, const char* setting
 
 // Opens an existing key for writing; distinguishes "missing" from "failed".
 Outcome OpenExistingKey(const char* path, UniqueHkey* key) {
-    const LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE,
-                                      key->addressof());
+    const LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE, key->addressof());
     if (result == ERROR_SUCCESS) return Outcome::kDone;
     return result == ERROR_FILE_NOT_FOUND ? Outcome::kDoesNotExist : Outcome::kRegistryFailed;
 }
 
 bool CreateKey(const char* path, UniqueHkey* key) {
     return RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                           KEY_ALL_ACCESS, nullptr, key->addressof(),
-                           nullptr) == ERROR_SUCCESS;
+                           KEY_ALL_ACCESS, nullptr, key->addressof(), nullptr) == ERROR_SUCCESS;
 }
 
 bool WriteString(HKEY key, const char* name, const char* text) {

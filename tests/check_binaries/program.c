@@ -4,22 +4,23 @@
    declared here without a clash. */
 #include <string.h>
 
-unsigned long __stdcall GetModuleFileNameA(void *module, char *name, unsigned long size);
+unsigned long __stdcall GetModuleFileNameA(void* module, char* name, unsigned long size);
 #ifdef EXTRA_IMPORT
 void EXTRA_IMPORT(void);
 #endif
 
 /* The array whose address escapes is what -fstack-protector-strong guards. */
-static int name_length(void)
-{
+static int name_length(void) {
     char name[260];
     GetModuleFileNameA(0, name, sizeof name);
     return (int)strlen(name);
 }
 
-int __stdcall WinMain(void *instance, void *previous, char *command, int show)
-{
-    (void)instance; (void)previous; (void)command; (void)show;
+int __stdcall WinMain(void* instance, void* previous, char* command, int show) {
+    (void)instance;
+    (void)previous;
+    (void)command;
+    (void)show;
 #ifdef EXTRA_IMPORT
     EXTRA_IMPORT();
 #endif

@@ -61,8 +61,7 @@ std::optional<RegistryValue> ReadValue(HKEY root, const std::string& path,
     return value;
 }
 
-std::optional<std::string> ReadString(HKEY root, const std::string& path,
-                                      const std::string& name) {
+std::optional<std::string> ReadString(HKEY root, const std::string& path, const std::string& name) {
     auto value = ReadValue(root, path, name);
     if (!value || value->type != REG_SZ) return std::nullopt;
     std::string text = value->bytes;
@@ -84,10 +83,9 @@ void WriteRawValue(HKEY root, const std::string& path, const std::string& name, 
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                              nullptr, &key, nullptr));
-    EXPECT_EQ(ERROR_SUCCESS,
-              RegSetValueExA(key, name.c_str(), 0, type,
-                             reinterpret_cast<const BYTE*>(bytes.data()),
-                             static_cast<DWORD>(bytes.size())));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name.c_str(), 0, type,
+                                            reinterpret_cast<const BYTE*>(bytes.data()),
+                                            static_cast<DWORD>(bytes.size())));
     RegCloseKey(key);
 }
 
@@ -190,8 +188,8 @@ TestProcess::TestProcess(const std::string& application, const std::string& comm
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     std::string writable = commandLine;
-    if (!CreateProcessA(application.c_str(), writable.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, nullptr, &startup, &info_)) {
+    if (!CreateProcessA(application.c_str(), writable.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info_)) {
         info_ = PROCESS_INFORMATION{};
     }
 }
