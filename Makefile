@@ -8,7 +8,7 @@ DEMO_JOBS ?= 6
 BENCH := python3 bench/vbench.py
 BENCH_BINS := --bin build/release/bin --bench-bin build/release/bench
 
-.PHONY: all deps release debug test check dist repro demo demo-all clean
+.PHONY: all deps release debug test lint check dist repro demo demo-all clean
 
 all: release
 
@@ -25,6 +25,10 @@ debug: deps
 
 test: deps
 	@scripts/run-tests.sh
+
+# The clang build, clang-tidy and the format check.
+lint: deps
+	@scripts/lint.sh
 
 # The release binaries against the rules they ship under.
 check: release
