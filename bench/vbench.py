@@ -42,7 +42,7 @@ def run_once(profile: dict, bin_dir: Path, bench_bin: Path, out: Path, quiet: bo
         report = facts.collect(machine, profile, exit_code, duration_s, clock, before)
     finally:
         machine.stop()
-    timeline.build_timeline(report, report["journal"])
+    timeline.build_timeline(report)
     return report
 
 

@@ -4,7 +4,6 @@
 // fills all 260 bytes and writes no terminator. Built once __cdecl and once
 // __stdcall (CRVNT_STDCALL), since nothing fixes the maker's convention.
 #include <windows.h>
-#include <shlwapi.h>
 #include <strsafe.h>
 
 #include "journal.h"
@@ -30,17 +29,6 @@ void ReadConfiguredId(char (&id)[MAX_PATH]) {
     id[MAX_PATH - 1] = '\0';
 }
 
-// Journals the call with the executable of the calling process, which shows
-// who hosted the pass (the program, or an installer's custom action server).
-void JournalCall() {
-    char path[MAX_PATH] = "";
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    path[MAX_PATH - 1] = '\0';
-    char event[MAX_PATH + 32];
-    StringCchPrintfA(event, ARRAYSIZE(event), "crvGetMachineId in %s", PathFindFileNameA(path));
-    bench::AppendJournal(event);
-}
-
 }  // namespace
 
 #ifdef CRVNT_STDCALL
@@ -50,7 +38,8 @@ void JournalCall() {
 #endif
 
 extern "C" int CRVNT_CALL crvGetMachineId(char* buffer) {
-    JournalCall();
+    // Who hosted the pass: the program, or an installer's custom action server.
+    bench::AppendJournalWithProcess("crvGetMachineId in ");
     if (ReadConfigDword("Unterminated") == 1) {
         FillMemory(buffer, MAX_PATH, 'X');
         return 0;

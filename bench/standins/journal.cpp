@@ -30,6 +30,15 @@ void ModuleFileName(char (&name)[MAX_PATH]) {
 
 }  // namespace
 
+void AppendJournalWithProcess(const char* prefix) {
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    path[MAX_PATH - 1] = '\0';
+    char event[2 * MAX_PATH];
+    StringCchPrintfA(event, ARRAYSIZE(event), "%s%s", prefix, PathFindFileNameA(path));
+    AppendJournal(event);
+}
+
 void AppendJournal(const char* event) {
     char name[MAX_PATH];
     ModuleFileName(name);

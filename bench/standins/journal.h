@@ -11,4 +11,8 @@ constexpr char kJournalPath[] = "C:\\bench\\journal.txt";
 // can append in turn.
 void AppendJournal(const char* event);
 
+// Appends "<prefix><file name of the process's executable>": which process
+// loaded the stand-in DLL that journals it.
+void AppendJournalWithProcess(const char* prefix);
+
 }  // namespace bench

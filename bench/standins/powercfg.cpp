@@ -189,13 +189,18 @@ bool DeleteTreeIfPresent(const char* path) {
 // Commands. Each receives the arguments after the command word, already
 // counted; it checks them all before it changes anything.
 
+// The scheme named by a GUID argument, which must exist.
+Outcome OpenSchemeKey(const char* argument, GuidText* scheme, UniqueHkey* key) {
+    if (!ParseGuid(argument, scheme)) return Outcome::kInvalidParameters;
+    char path[MAX_PATH];
+    if (!SchemeKeyPath(scheme->text, nullptr, nullptr, path)) return Outcome::kInvalidParameters;
+    return OpenExistingKey(path, key);
+}
+
 Outcome ChangeName(char** arguments, int count) {
     GuidText scheme;
-    if (!ParseGuid(arguments[0], &scheme)) return Outcome::kInvalidParameters;
-    char path[MAX_PATH];
-    if (!SchemeKeyPath(scheme.text, nullptr, nullptr, path)) return Outcome::kInvalidParameters;
     UniqueHkey key;
-    const Outcome opened = OpenExistingKey(path, &key);
+    const Outcome opened = OpenSchemeKey(arguments[0], &scheme, &key);
     if (opened != Outcome::kDone) return opened;
     if (!WriteString(key.get(), "FriendlyName", arguments[1])) return Outcome::kRegistryFailed;
     if (count == 3 && !WriteString(key.get(), "Description", arguments[2]))
@@ -231,11 +236,8 @@ Outcome SetDcValueIndex(char** arguments, int) {
 
 Outcome SetActive(char** arguments, int) {
     GuidText scheme;
-    if (!ParseGuid(arguments[0], &scheme)) return Outcome::kInvalidParameters;
-    char path[MAX_PATH];
-    if (!SchemeKeyPath(scheme.text, nullptr, nullptr, path)) return Outcome::kInvalidParameters;
     UniqueHkey schemeKey;
-    const Outcome opened = OpenExistingKey(path, &schemeKey);
+    const Outcome opened = OpenSchemeKey(arguments[0], &scheme, &schemeKey);
     if (opened != Outcome::kDone) return opened;
     UniqueHkey schemes;
     if (OpenExistingKey(kSchemesPath, &schemes) != Outcome::kDone) return Outcome::kRegistryFailed;

@@ -80,11 +80,11 @@ def summarise_pauses(report):
     return pauses, polls
 
 
-def build_timeline(report, journal):
+def build_timeline(report):
     """Every stamped event of the run, in time order."""
     pauses, polls = summarise_pauses(report)
     rows = []
-    for event in journal:
+    for event in report["journal"]:
         row = journal_row(event)
         if row:
             rows.append(row)
