@@ -43,6 +43,12 @@ EXPECTED_EXPORTS = {
     4: "?nVireoDll@@3HA",
 }
 
+# The class members a caller built with Microsoft's compiler calls as
+# __thiscall: the object in ECX, back in EAX, and the callee pops its stack
+# arguments. Ordinal: (what it is, bytes it must pop).
+THISCALL_MEMBERS = {1: ("the default constructor", 0), 2: ("the assignment operator", 4)}
+MOV_EAX_ECX = (b"\x89\xc8", b"\x8b\xc1")
+
 VERSION = (1, 0, 0, 2)
 VERSION_TABLE = "040904b0"
 VERSION_STRINGS = {
@@ -160,6 +166,33 @@ def check_exports(pe):
             problems.append(f"export ordinal {ordinal} is {name or 'unnamed'}, expected {expected}")
     for ordinal in sorted(set(EXPECTED_EXPORTS) - set(found)):
         problems.append(f"export ordinal {ordinal} ({EXPECTED_EXPORTS[ordinal]}) is missing")
+    return problems
+
+
+def thiscall_member_problem(code, what, pops):
+    """The member's code must be "mov eax, ecx" then "ret" popping pops bytes."""
+    if code[:2] not in MOV_EAX_ECX:
+        return f"{what} does not return its object: its code starts {code[:4].hex(' ')}, not mov eax, ecx"
+    ret = code[2:5]
+    popped = 0 if ret[:1] == b"\xc3" else int.from_bytes(ret[1:3], "little") if ret[:1] == b"\xc2" else None
+    if popped is None:
+        return f"{what} does not return right after setting EAX (next bytes {ret.hex(' ')})"
+    if popped != pops:
+        return f"{what} pops {popped} bytes on return, expected {pops}"
+    return None
+
+
+def check_calling_convention(pe):
+    exports = getattr(pe, "DIRECTORY_ENTRY_EXPORT", None)
+    addresses = {s.ordinal: s.address for s in exports.symbols} if exports else {}
+    problems = []
+    for ordinal, (what, pops) in sorted(THISCALL_MEMBERS.items()):
+        if ordinal not in addresses:
+            continue  # the exports rule reports it
+        code = pe.get_data(addresses[ordinal], 5)
+        problem = thiscall_member_problem(code, f"ordinal {ordinal} ({what})", pops)
+        if problem:
+            problems.append(problem)
     return problems
 
 
@@ -285,7 +318,8 @@ def check_binary(path, is_library, allowed):
         ("timestamp", check_timestamp(pe)),
     ]
     if is_library:
-        checks += [("exports", check_exports(pe)), ("version", check_version(pe))]
+        checks += [("exports", check_exports(pe)), ("calling convention", check_calling_convention(pe)),
+                   ("version", check_version(pe))]
     for rule, messages in checks:
         problems += [(rule, message) for message in messages]
     return len(data), problems

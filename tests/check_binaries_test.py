@@ -26,14 +26,17 @@ def tool(name, *args):
         raise RuntimeError(f"{name} {' '.join(map(str, args))}\n{done.stderr}")
 
 
-def build(out, kind, extra_import=None, extra_export="", protected=True, elevated=False):
+def build(out, kind, extra_import=None, extra_export="", protected=True, elevated=False,
+          defines=()):
     """Builds tests/check_binaries/<kind>.c in out. extra_import is (dll, .def
-    line) of one more import; extra_export one more line of the library's .def."""
+    line) of one more import; extra_export one more line of the library's .def;
+    defines are preprocessor names for the source."""
     out.mkdir(parents=True)
     binary = out / ("defaults-runner.exe" if kind == "program" else "VireoDll.dll")
     flags = ["-O2", "-s", "-static", "-Wl,--dynamicbase,--nxcompat,--no-seh,--no-insert-timestamp",
              FIXTURES / f"{kind}.c", out / "res.o", "-o", binary]
     flags += ["-fstack-protector-strong"] if protected else []
+    flags += ["-D" + name for name in defines]
     imports = []
     if kind == "library":
         (out / "exports.def").write_text((FIXTURES / "library.def").read_text() + extra_export)
@@ -129,6 +132,10 @@ class CheckerTest(unittest.TestCase):
              "exports", "ordinal 3 is crvVireoRex"),
             ("library", dict(extra_export="    extra = construct @5\n"),
              "exports", "unexpected export ordinal 5 (extra)"),
+            ("library", dict(defines=["BARE_CONSTRUCTOR"]),
+             "calling convention", "ordinal 1 (the default constructor) does not return its object"),
+            ("library", replace(b"\x89\xc8\xc2\x04\x00", b"\x89\xc8\xc2\x08\x00"),
+             "calling convention", "ordinal 2 (the assignment operator) pops 8 bytes"),
             ("library", lambda pe: setattr(pe.VS_FIXEDFILEINFO[0], "FileVersionLS", 3),
              "version", "fixed file version 1.0.0.3"),
             ("library", replace(" VireoDll".encode("utf-16-le"), "_VireoDll".encode("utf-16-le")),

@@ -7,11 +7,13 @@
 
 class CVireoDll {
 public:
-    CVireoDll();
     CVireoDll& operator=(const CVireoDll& other);
 };
 
-CVireoDll::CVireoDll() = default;
+// The default constructor as Microsoft's compiler calls it: the object comes
+// in ECX and goes back in EAX, nothing is popped. A GCC constructor returns
+// nothing, so this plain function with the same convention takes its place.
+extern "C" CVireoDll* __thiscall ConstructVireoDll(CVireoDll* object) { return object; }
 
 CVireoDll& CVireoDll::operator=(const CVireoDll& /*other*/) { return *this; }
 

@@ -9,8 +9,17 @@ void EXTRA_IMPORT(void);
 
 int nVireoDll;
 
+/* The class members as Microsoft's compiler calls them: object in ECX and
+   back in EAX; BARE_CONSTRUCTOR gives a constructor that returns nothing. */
+#ifdef BARE_CONSTRUCTOR
 void construct(void) {}
-void assign(void) {}
+#else
+void* __attribute__((thiscall)) construct(void* object) { return object; }
+#endif
+void* __attribute__((thiscall)) assign(void* object, const void* other) {
+    (void)other;
+    return object;
+}
 
 unsigned __stdcall crvVireoReq(unsigned long session) {
     char value[16];
