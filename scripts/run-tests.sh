@@ -16,6 +16,16 @@ cmake --build --preset release -j"$jobs"
 cmake --preset debug >/dev/null
 cmake --build --preset debug -j"$jobs"
 
+# Under qemu-user, threads that end in an emulated Wine process crash the
+# emulator now and then (out-of-process COM, a whole pass at real speed):
+# tests labelled emulation-unstable are left out there, and named.
+unstable=""
+if vireo_i386_emulated; then
+    unstable="|emulation-unstable"
+    echo "=== 32-bit programs run through qemu-user here; left out as unstable under emulation:"
+    ctest --preset debug -N -L emulation-unstable | grep "Test *#" || true
+fi
+
 status=0
 for flavour in ${VIREO_WINE_FLAVOURS:-win32 win64}; do
     vireo_wine_env "$PWD/build/wine-test-$flavour" "$flavour"
@@ -23,8 +33,8 @@ for flavour in ${VIREO_WINE_FLAVOURS:-win32 win64}; do
     vireo_wine_boot
     trap vireo_wine_stop EXIT
     export VIREO_WINE_FLAVOUR=$flavour
-    host_tests=(-LE host)
-    [ "$flavour" = win64 ] && host_tests=()
+    host_tests=(-LE "host$unstable")
+    [ "$flavour" = win64 ] && host_tests=(-LE "none$unstable")
     ctest --preset debug "${host_tests[@]}" "$@" || status=1
     vireo_wine_stop
     trap - EXIT

@@ -2,6 +2,7 @@
 #   vireo_wine_env PREFIX [win64|win32]   export the variables for PREFIX
 #   vireo_wine_boot                       create the prefix afresh
 #   vireo_wine_stop                       end the prefix's wineserver
+#   vireo_i386_emulated                   true when qemu-user runs Wine's 32-bit side
 
 vireo_wine_env() {
     export WINEPREFIX="$1"
@@ -31,4 +32,10 @@ vireo_wine_stop() {
     if [ -d "$WINEPREFIX" ]; then
         wineserver -k >/dev/null 2>&1 || true
     fi
+}
+
+# scripts/ensure-deps.sh registers qemu-user for 32-bit programs only on a
+# kernel that refuses to run them itself.
+vireo_i386_emulated() {
+    grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386
 }
