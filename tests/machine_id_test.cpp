@@ -88,5 +88,30 @@ TEST_F(MachineIdCapture, MissingLibraryOrExportRecordsNothing) {
     EXPECT_FALSE(FileExists(kTestLogPath));
 }
 
+// The machine-ID library's own imports are searched from its folder, never
+// from the folder of the program hosting the pass (here the test program's),
+// while a plain load from that program takes the copy planted there.
+TEST_F(MachineIdCapture, LibraryImportsAreNotTakenFromTheProgramFolder) {
+    InstallLibrary(TestBinFolder() + "\\crvnt-importing\\CRVNT.DLL");
+    const std::string genuine = ProductFolder() + "\\crvdep.dll";
+    const std::string planted = TestBinFolder() + "\\crvdep.dll";
+    CopyFileOrFail(TestBinFolder() + "\\crvdep-genuine\\crvdep.dll", genuine);
+    CopyFileOrFail(TestBinFolder() + "\\crvdep-planted\\crvdep.dll", planted);
+
+    EXPECT_EQ(0, CaptureMachineId());
+    const auto captured = ReadJournal();
+    ClearJournal();
+    FreeLibrary(LoadLibraryA(LibraryPath().c_str()));
+    const auto plainLoad = ReadJournal();
+    DeleteFileIfPresent(planted);
+    DeleteFileIfPresent(genuine);
+
+    EXPECT_EQ((std::vector<std::string>{"crvdep.dll\tgenuine copy loaded into vireo_tests.exe",
+                                        "CRVNT.DLL\tcrvGetMachineId in vireo_tests.exe"}),
+              captured);
+    EXPECT_EQ((std::vector<std::string>{"crvdep.dll\tplanted copy loaded into vireo_tests.exe"}),
+              plainLoad);
+}
+
 }  // namespace
 }  // namespace vireo::testing

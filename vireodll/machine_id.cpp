@@ -44,7 +44,9 @@ void CallWithBuffer(FARPROC function, char* buffer) {
 int CaptureMachineId() {
     char path[MAX_PATH];
     if (!BuildProductPath(kMachineIdLibrary, path)) return -1;
-    UniqueModule library(LoadLibraryA(path));
+    // Its imports are searched from its own folder and the system folders,
+    // never from the folder of the program hosting the pass.
+    UniqueModule library(LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     if (!library) return -1;
     const FARPROC function = GetProcAddress(library.get(), kMachineIdExport);
     if (function == nullptr) return -1;

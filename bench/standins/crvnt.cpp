@@ -37,9 +37,17 @@ void ReadConfiguredId(char (&id)[MAX_PATH]) {
 #define CRVNT_CALL __cdecl
 #endif
 
+#ifdef CRVNT_IMPORTS_DEPENDENCY
+// A build that imports a DLL of its own, to show where that DLL is taken from.
+extern "C" __declspec(dllimport) int crvDependencyReady();
+#endif
+
 extern "C" int CRVNT_CALL crvGetMachineId(char* buffer) {
     // Who hosted the pass: the program, or an installer's custom action server.
     bench::AppendJournalWithProcess("crvGetMachineId in ");
+#ifdef CRVNT_IMPORTS_DEPENDENCY
+    if (crvDependencyReady() != 1) return 1;
+#endif
     if (ReadConfigDword("Unterminated") == 1) {
         FillMemory(buffer, MAX_PATH, 'X');
         return 0;
