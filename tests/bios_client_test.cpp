@@ -107,7 +107,19 @@ public:
         if (inData->parray) received_.input = BytesOf(inData->parray);
         if (outData->parray) received_.outputCount = LONG(outData->parray->rgsabound[0].cElements);
         *returnCode = behaviour_.returnCode;
-        if (FAILED(behaviour_.methodResult)) return behaviour_.methodResult;
+        if (FAILED(behaviour_.methodResult)) {
+            // As a dispatch server does: error information describes the failure.
+            ICreateErrorInfo* error = nullptr;
+            if (SUCCEEDED(CreateErrorInfo(&error))) {
+                IErrorInfo* info = nullptr;
+                if (SUCCEEDED(error->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
+                    SetErrorInfo(0, info);
+                    info->Release();
+                }
+                error->Release();
+            }
+            return behaviour_.methodResult;
+        }
         if (behaviour_.answer) behaviour_.answer(outData, outSize);
         return behaviour_.methodResult;
     }
@@ -273,6 +285,9 @@ TEST_F(BiosClient, FailingMethodKeepsItsResultAndLeavesTheOutput) {
     EXPECT_EQ(static_cast<HRESULT>(0x80041001), outcome.result);
     EXPECT_EQ(7, outcome.returnCode) << "as the server left it";
     EXPECT_TRUE(Untouched(outcome));
+    IErrorInfo* info = nullptr;
+    EXPECT_EQ(S_FALSE, GetErrorInfo(0, &info)) << "the failure's error information is not kept";
+    if (info != nullptr) info->Release();
 }
 
 // Creation, running and the interface query: the failure becomes the result

@@ -37,6 +37,23 @@ TEST_F(ActivityLog, LineIsTimestampTabMessageSuffixAndTextModeBreak) {
     EXPECT_EQ("\r\r\n", bytes.substr(bytes.size() - 3));
 }
 
+// The milliseconds stand unpadded after the time of day, whatever they are.
+TEST(LogTimestamp, MillisecondsAreUnpadded) {
+    tm local = {};
+    local.tm_hour = 9;
+    local.tm_min = 5;
+    local.tm_sec = 3;
+    const std::pair<unsigned, const char*> cases[] = {
+        {0, "09:05:03:0"},     {7, "09:05:03:7"},     {99, "09:05:03:99"},
+        {100, "09:05:03:100"}, {999, "09:05:03:999"},
+    };
+    for (const auto& [milliseconds, expected] : cases) {
+        char stamp[32];
+        FormatLogTimestamp(&local, milliseconds, stamp);
+        EXPECT_STREQ(expected, stamp);
+    }
+}
+
 TEST_F(ActivityLog, EmbeddedBreaksAndEndMarkerBecomeCrCrLf) {
     WriteLog("\r\n =?=?=? Call crvExecMethodEx fails =?=?=?", "\r\n");
     WriteLog("==== end of Vireo requirements ====", "\r\n");

@@ -143,23 +143,32 @@ TEST_F(PreferencePass, MissingGuid1IsLookedForTwiceAndTheOthersStillHandled) {
               LogBodyWithoutTimestamps());
 }
 
+// A GUID1 shorter than 10 characters is logged and waited for once, then
+// read again and handled; 10 characters are enough at once.
 TEST_F(PreferencePass, ShortGuid1WaitsOnceThenIsHandled) {
-    SetGuid("GUID1", "short");
+    for (const std::string text : {"short", "123456789", "1234567890"}) {
+        SetGuid("GUID1", text);
+        DeleteFileIfPresent(kTestLogPath);
+        ResetPauses();
 
-    crvVireoReq(0);
+        crvVireoReq(0);
 
-    EXPECT_EQ((std::vector<DWORD>{2000, 3000, 12000, 2000}), RecordedPauses());
-    EXPECT_EQ(std::string(kControlSet001Class) + "short", Setting("Control-GUID1"));
-    EXPECT_EQ(std::optional<DWORD>(288), Capability(kCurrentControlSetClass, "short"));
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, std::string(kControlSet001Class) + "short");
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, std::string(kCurrentControlSetClass) + "short");
-    auto expected = Begin();
-    expected.push_back({"Cannot find GUID1 in HKCU -- first time", "\r\n"});
-    expected.push_back({"find GUID1 and set Wake on LAN for GUID : ",
-                        std::string(kCurrentControlSetClass) + "short"});
-    expected.push_back({"GUID2 in HKCU is not available", "\r\n"});
-    expected.push_back({"GUID3 in HKCU is not available", "\r\n"});
-    EXPECT_EQ(ExpectedLogBody(With(expected, {})), LogBodyWithoutTimestamps());
+        const bool isShort = text.size() < 10;
+        auto pauses = std::vector<DWORD>{2000, 3000, 12000};
+        if (isShort) pauses.push_back(2000);
+        EXPECT_EQ(pauses, RecordedPauses()) << text;
+        EXPECT_EQ(kControlSet001Class + text, Setting("Control-GUID1"));
+        EXPECT_EQ(std::optional<DWORD>(288), Capability(kCurrentControlSetClass, text));
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, kControlSet001Class + text);
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, kCurrentControlSetClass + text);
+        auto expected = Begin();
+        if (isShort) expected.push_back({"Cannot find GUID1 in HKCU -- first time", "\r\n"});
+        expected.push_back(
+            {"find GUID1 and set Wake on LAN for GUID : ", kCurrentControlSetClass + text});
+        expected.push_back({"GUID2 in HKCU is not available", "\r\n"});
+        expected.push_back({"GUID3 in HKCU is not available", "\r\n"});
+        EXPECT_EQ(ExpectedLogBody(With(expected, {})), LogBodyWithoutTimestamps()) << text;
+    }
 }
 
 // Each value is offered the whole buffer, so a value longer than the one read
@@ -208,12 +217,15 @@ TEST_F(PreferencePass, ValueLongerThanTheClassPathTakesIsNotAvailable) {
 // as text that ends inside the buffer.
 TEST_F(PreferencePass, UnterminatedValueIsTerminatedInsideTheBuffer) {
     WriteRawValue(HKEY_CURRENT_USER, kTestSettingsKey, "GUID1", REG_SZ, kGuid1);
-    WriteRawValue(HKEY_CURRENT_USER, kTestSettingsKey, "GUID2", REG_BINARY, kGuid2);
+    WriteRawValue(HKEY_CURRENT_USER, kTestSettingsKey, "GUID2", REG_BINARY, kGuid2 + "-longer");
+    // Shorter than GUID2, read after it into the same buffer.
+    WriteRawValue(HKEY_CURRENT_USER, kTestSettingsKey, "GUID3", REG_BINARY, kGuid3);
 
     crvVireoReq(0);
 
     EXPECT_EQ(kControlSet001Class + kGuid1, Setting("Control-GUID1"));
-    EXPECT_EQ(kCurrentControlSetClass + kGuid2, Setting("Current-GUID2"));
+    EXPECT_EQ(kCurrentControlSetClass + kGuid2 + "-longer", Setting("Current-GUID2"));
+    EXPECT_EQ(kCurrentControlSetClass + kGuid3, Setting("Current-GUID3"));
 }
 
 class ScriptHostWait : public PreferencePass {

@@ -144,11 +144,45 @@ TEST_F(WirelessAttempt, PassMakesMoreAttemptsOnlyAfterFailures) {
     EXPECT_EQ(3u, Count(log, " =?=?=? Cannot get wireless ID =?=?=?"));
 }
 
+// Only a WLANID shorter than 3 characters read back after the match adds a
+// pause; "WLAN" as a normal pass leaves it does not.
 TEST_F(WirelessAttempt, ShortWlanIdAfterTheMatchAddsAPause) {
     BiosAnswers(kCard);
-    WriteString(HKEY_CURRENT_USER, kTestSettingsKey, "WLANID", "W");
-    EXPECT_EQ(1, GetWirelessID("GetWirelessID - Try 1"));
-    EXPECT_EQ((std::vector<DWORD>{4000, 2000}), RecordedPauses());
+    const std::pair<const char*, std::vector<DWORD>> cases[] = {
+        {"W", {4000, 2000}}, {"ab", {4000, 2000}}, {"abc", {4000}}, {"WLAN", {4000}}};
+    for (const auto& [wlanId, pauses] : cases) {
+        WriteString(HKEY_CURRENT_USER, kTestSettingsKey, "WLANID", wlanId);
+        ResetPauses();
+        EXPECT_EQ(1, GetWirelessID("GetWirelessID - Try 1"));
+        EXPECT_EQ(pauses, RecordedPauses()) << wlanId;
+    }
+}
+
+// The adapter walk on its own: hardware IDs of 10 characters or fewer are
+// skipped without a log line, longer ones are logged and compared.
+class AdapterWalk : public WirelessAttempt {
+protected:
+    void SetUp() override {
+        DeleteKeyTree(HKEY_CURRENT_USER, kTestSettingsKey);
+        WriteString(HKEY_CURRENT_USER, kTestSettingsKey, "WLANID", "WLAN");
+        RemoveAdapters();
+        EnsureFolder("C:\\SYSTEM.SAV");
+        DeleteFileIfPresent(kTestLogPath);
+        SetLogPath(kTestLogPath);
+    }
+    void TearDown() override {
+        RemoveAdapters();
+        SetLogPath("");
+    }
+};
+
+TEST_F(AdapterWalk, IdsOfTenCharactersOrFewerAreSkippedSilently) {
+    Parse(kCard);
+    AddAdapter("NETA", "PCI\\VEN_10");   // 10 characters
+    AddAdapter("NETB", "PCI\\VEN_10E");  // 11 characters
+    MatchWirelessAdapter();
+    EXPECT_EQ((std::vector<std::string>{"Hardware ID from PCI Bus : PCI\\VEN_10E"}), LogMessages());
+    EXPECT_EQ(std::optional<std::string>("WLAN"), Setting("WLANID"));
 }
 
 TEST_F(WirelessAttempt, RecordsDecodeInTurn) {

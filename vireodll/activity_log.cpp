@@ -11,23 +11,27 @@
 #include "common/safe_strings.h"
 
 namespace vireo {
+
+void FormatLogTimestamp(const tm* local, unsigned milliseconds, char (&stamp)[32]) {
+    char timeOfDay[16] = "";
+    if (local == nullptr || strftime(timeOfDay, sizeof(timeOfDay), "%H:%M:%S", local) == 0) {
+        timeOfDay[0] = '\0';
+    }
+    StringCchPrintfA(stamp, ARRAYSIZE(stamp), "%s:%u", timeOfDay, milliseconds);
+}
+
 namespace {
 
 char g_logPath[MAX_PATH];
 
-// Local time of day as HH:MM:SS, then, from a second clock reading, the
-// milliseconds of the current time, unpadded: "09:05:03:7".
+// Reads the two clocks one after the other: local time of day, then the
+// milliseconds of the current time.
 void FormatTimestamp(char (&stamp)[32]) {
-    char timeOfDay[16] = "";
     time_t now = time(nullptr);
     const tm* local = localtime(&now);
-    if (local == nullptr || strftime(timeOfDay, sizeof(timeOfDay), "%H:%M:%S", local) == 0) {
-        timeOfDay[0] = '\0';
-    }
     _timeb clock;
     _ftime(&clock);
-    StringCchPrintfA(stamp, ARRAYSIZE(stamp), "%s:%u", timeOfDay,
-                     static_cast<unsigned>(clock.millitm));
+    FormatLogTimestamp(local, clock.millitm, stamp);
 }
 
 }  // namespace

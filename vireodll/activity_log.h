@@ -2,7 +2,13 @@
 // pass sets before its first line.
 #pragma once
 
+#include <ctime>
+
 namespace vireo {
+
+// The time stamp of a line from two clock readings: the local time of day as
+// HH:MM:SS, a colon, and the milliseconds unpadded ("09:05:03:7").
+void FormatLogTimestamp(const tm* local, unsigned milliseconds, char (&stamp)[32]);
 
 void SetLogPath(const char* path);
 
