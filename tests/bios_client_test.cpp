@@ -112,7 +112,8 @@ public:
             ICreateErrorInfo* error = nullptr;
             if (SUCCEEDED(CreateErrorInfo(&error))) {
                 IErrorInfo* info = nullptr;
-                if (SUCCEEDED(error->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
+                if (SUCCEEDED(
+                        error->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
                     SetErrorInfo(0, info);
                     info->Release();
                 }

@@ -65,7 +65,9 @@ std::string ReleaseLibraryPath() {
     return path;
 }
 
-uint32_t AddressOf(const void* object) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(object)); }
+uint32_t AddressOf(const void* object) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(object));
+}
 
 TEST(ExportedInterface, BehavesAsAMicrosoftBuiltCallerExpects) {
     const std::string path = ReleaseLibraryPath();
@@ -94,12 +96,15 @@ TEST(ExportedInterface, BehavesAsAMicrosoftBuiltCallerExpects) {
         EXPECT_EQ(function, GetProcAddress(library.get(), MAKEINTRESOURCEA(entry.ordinal)));
         int32_t stackDelta = -1;
         const uint32_t eax = CallAsMicrosoftCaller(function, object, entry.args.data(),
-                                                   static_cast<uint32_t>(entry.args.size()), &stackDelta);
-        EXPECT_EQ(entry.returned, eax) << (eax == kSentinel ? "EAX was left as the caller set it" : "");
+                                                   static_cast<uint32_t>(entry.args.size()),
+                                                   &stackDelta);
+        EXPECT_EQ(entry.returned, eax)
+            << (eax == kSentinel ? "EAX was left as the caller set it" : "");
         EXPECT_EQ(0, stackDelta) << "the callee must pop exactly its arguments";
     }
 
-    const auto* counter = reinterpret_cast<const int*>(GetProcAddress(library.get(), "?nVireoDll@@3HA"));
+    const auto* counter =
+        reinterpret_cast<const int*>(GetProcAddress(library.get(), "?nVireoDll@@3HA"));
     ASSERT_NE(nullptr, counter);
     EXPECT_EQ(reinterpret_cast<FARPROC>(const_cast<int*>(counter)),
               GetProcAddress(library.get(), MAKEINTRESOURCEA(4)));

@@ -9,6 +9,7 @@
 extern "C" __declspec(dllexport) int crvDependencyReady() { return 1; }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) bench::AppendJournalWithProcess(COPY_KIND " copy loaded into ");
+    if (reason == DLL_PROCESS_ATTACH)
+        bench::AppendJournalWithProcess(COPY_KIND " copy loaded into ");
     return TRUE;
 }
