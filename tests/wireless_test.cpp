@@ -54,6 +54,10 @@ protected:
         InstallBiosServer();
         RunBiosServer("/RegServer");
         DeleteKeyTree(HKEY_CURRENT_USER, kBiosConfig);
+        PrepareSettingsAdaptersAndLog();
+    }
+    // WLANID as the pass initialises it, no adapters, an empty log.
+    static void PrepareSettingsAdaptersAndLog() {
         DeleteKeyTree(HKEY_CURRENT_USER, kTestSettingsKey);
         WriteString(HKEY_CURRENT_USER, kTestSettingsKey, "WLANID", "WLAN");
         RemoveAdapters();
@@ -162,14 +166,7 @@ TEST_F(WirelessAttempt, ShortWlanIdAfterTheMatchAddsAPause) {
 // skipped without a log line, longer ones are logged and compared.
 class AdapterWalk : public WirelessAttempt {
 protected:
-    void SetUp() override {
-        DeleteKeyTree(HKEY_CURRENT_USER, kTestSettingsKey);
-        WriteString(HKEY_CURRENT_USER, kTestSettingsKey, "WLANID", "WLAN");
-        RemoveAdapters();
-        EnsureFolder("C:\\SYSTEM.SAV");
-        DeleteFileIfPresent(kTestLogPath);
-        SetLogPath(kTestLogPath);
-    }
+    void SetUp() override { PrepareSettingsAdaptersAndLog(); }
     void TearDown() override {
         RemoveAdapters();
         SetLogPath("");
