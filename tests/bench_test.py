@@ -1,5 +1,6 @@
 """The bench's own logic, without a prefix: the run clock, the pause rules,
-the journal pairing and the comparison with expected facts."""
+the journal pairing, the comparison with expected facts and the deployment
+guide's verification steps."""
 
 import os
 import sys
@@ -9,7 +10,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
 
-from virtual_computer import facts, timeline  # noqa: E402
+from virtual_computer import facts, guide, timeline  # noqa: E402
 from virtual_computer.check import differences  # noqa: E402
 
 
@@ -97,6 +98,62 @@ class DifferencesTest(unittest.TestCase):
         self.assertEqual(3, len(found))
         self.assertTrue(found[0].startswith("report.a: expected 2"))
         self.assertIn("report.c.f: missing", found[2])
+
+
+GUIDE_TEXT = """# Guide
+## Running it
+```
+C:\\> reg query "HKCU\\Not checked" /v X
+```
+## Verifying a run
+Text between blocks.
+```
+C:\\> reg query "HKCU\\Software\\Corvane\\Pallister" /v Msg
+
+HKEY_CURRENT_USER\\Software\\Corvane\\Pallister
+    Msg    REG_SZ    Get Wireless ID OK
+
+C:\\> reg query "HKCU\\Software\\Corvane\\Pallister" /v MachineID
+HKEY_CURRENT_USER\\Software\\Corvane\\Pallister
+    MachineID    REG_SZ    <this computer's machine ID>
+```
+## Troubleshooting
+```
+C:\\> reg query HKCU\\Later
+```
+"""
+KEY_LINE = "HKEY_CURRENT_USER\\Software\\Corvane\\Pallister"
+
+
+class DeploymentGuideTest(unittest.TestCase):
+    def test_only_the_verification_section_counts_and_quotes_group_words(self):
+        steps = guide.verification_steps(GUIDE_TEXT)
+        self.assertEqual([["reg", "query", "HKCU\\Software\\Corvane\\Pallister", "/v", "Msg"],
+                          ["reg", "query", "HKCU\\Software\\Corvane\\Pallister", "/v",
+                           "MachineID"]], [words for words, _ in steps])
+        self.assertEqual([KEY_LINE, "    Msg    REG_SZ    Get Wireless ID OK"], steps[0][1])
+
+    def test_output_compared_line_by_line(self):
+        expected = guide.verification_steps(GUIDE_TEXT)[1][1]
+        cases = [  # (what reg.exe printed, differences expected)
+            ("\r\n" + KEY_LINE + "\r\n    MachineID    REG_SZ    CRV-1\r\n\r\n", 0),
+            (KEY_LINE.upper() + "\n    MachineID    REG_SZ    CRV-1\n", 0),
+            (KEY_LINE + "\n    MachineID    REG_SZ    \n", 1),
+            (KEY_LINE + "\n    MachineID    REG_DWORD    0x1\n", 1),
+            (KEY_LINE + "\n", 1),
+            ("", 2),
+            (KEY_LINE + "\n    MachineID    REG_SZ    CRV-1\n    Msg    REG_SZ    x\n", 1),
+        ]
+        for printed, count in cases:
+            with self.subTest(printed=printed):
+                self.assertEqual(count, len(guide.compare(expected, printed)))
+        self.assertEqual(1, len(guide.compare(guide.verification_steps(GUIDE_TEXT)[0][1],
+                                              KEY_LINE + "\n    Msg    REG_SZ    Get Wireless ID fails")))
+
+    def test_the_shipped_guide_has_verification_steps(self):
+        steps = guide.verification_steps(guide.GUIDE.read_text())
+        self.assertGreater(len(steps), 3)
+        self.assertTrue(all(expected for _, expected in steps))
 
 
 if __name__ == "__main__":
