@@ -43,6 +43,20 @@ class RunClockTest(unittest.TestCase):
         self.assertEqual(-400, clock.from_time_of_day(facts.time_of_day_ms(23, 59, 59, 100)))
         self.assertEqual(1500, clock.from_epoch((86400 * 20000 + 1) * 1000))
 
+    def test_the_installer_logs_twelve_hour_stamps(self):
+        cases = [  # (run start, stamp in msiexec's log, ms since the run began)
+            (13 * 3600 + 34 * 60, (1, 34, 5), 5000),
+            (13 * 3600 + 34 * 60, (13, 34, 5), 5000),
+            (9 * 3600, (9, 0, 2), 2000),
+            (12 * 3600 - 1, (12, 0, 0), 1000),   # noon, logged as 12
+            (12 * 3600 + 1, (0, 0, 3), 2000),    # the same hour logged as 0
+            (24 * 3600 - 1, (12, 0, 1), 2000),   # across midnight
+        ]
+        for start, stamp, at in cases:
+            with self.subTest(start=start, stamp=stamp):
+                clock = facts.RunClock(86400 * 20000 + start)
+                self.assertEqual(at, facts.from_twelve_hour_clock(clock, *stamp))
+
 
 class PauseRulesTest(unittest.TestCase):
     CALL = "Call script with CmdLine : C:\\x.vbs"
