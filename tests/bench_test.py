@@ -1,16 +1,19 @@
 """The bench's own logic, without a prefix: the run clock, the pause rules,
-the journal pairing, the comparison with expected facts and the deployment
-guide's verification steps."""
+the journal pairing, the comparison with expected facts, the deployment
+guide's verification steps and the installer package built from its WiX
+source."""
 
 import os
+import shutil
 import sys
+import tempfile
 import time
 import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
 
-from virtual_computer import facts, guide, timeline  # noqa: E402
+from virtual_computer import facts, guide, package, timeline  # noqa: E402
 from virtual_computer.check import differences  # noqa: E402
 
 
@@ -168,6 +171,18 @@ class DeploymentGuideTest(unittest.TestCase):
         steps = guide.verification_steps(guide.GUIDE.read_text())
         self.assertGreater(len(steps), 3)
         self.assertTrue(all(expected for _, expected in steps))
+
+
+@unittest.skipUnless(shutil.which("wixl") and shutil.which("msiinfo"), "needs wixl and msiinfo")
+class InstallerPackageTest(unittest.TestCase):
+    def test_the_wix_source_gives_the_rows_and_the_library_the_profile_relies_on(self):
+        with tempfile.TemporaryDirectory() as folder:
+            library = Path(folder) / "VireoDll.dll"
+            library.write_bytes(b"MZ stand-in library")
+            msi = Path(folder) / "vireo-bench.msi"
+            package.build(library, msi)
+            self.assertEqual([], package.missing_rows(msi))
+            self.assertEqual(library.read_bytes(), package.embedded_library(msi))
 
 
 if __name__ == "__main__":
