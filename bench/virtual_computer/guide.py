@@ -9,7 +9,8 @@ drift from what the product does."""
 import re
 from pathlib import Path
 
-GUIDE = Path(__file__).resolve().parent.parent.parent / "docs" / "deployment.md"
+ROOT = Path(__file__).resolve().parent.parent.parent
+GUIDE = ROOT / "docs" / "deployment.md"
 SECTION = "Verifying a run"
 PROMPT = "C:\\> "
 # In the guide's output, text in angle brackets stands for the computer's own
@@ -78,5 +79,6 @@ def run_verification(machine, guide: Path = GUIDE) -> dict:
         output = result.stdout.decode("utf-8", "replace")
         for difference in compare(expected, output):
             mismatches.append(f"{' '.join(words)}: {difference}")
-    return {"guide": str(guide.relative_to(GUIDE.parent.parent)), "commands_run": ran,
+    shown = guide.relative_to(ROOT) if guide.is_relative_to(ROOT) else guide
+    return {"guide": str(shown), "commands_run": ran,
             "mismatches": mismatches}
