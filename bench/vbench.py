@@ -21,7 +21,7 @@ import sys
 import time
 from pathlib import Path
 
-from virtual_computer import facts, layout, profiles, report as text_report, timeline
+from virtual_computer import facts, guide, layout, profiles, report as text_report, timeline
 from virtual_computer.check import check_all, differences, stable_facts
 from virtual_computer.machine import Machine
 
@@ -40,6 +40,8 @@ def run_once(profile: dict, bin_dir: Path, bench_bin: Path, out: Path, quiet: bo
         exit_code, duration_s = layout.run_product(machine, profile)
         layout.wait_for_script_host(machine, profile["script_host_lingers_ms"] / 1000 + 10)
         report = facts.collect(machine, profile, exit_code, duration_s, clock, before)
+        if profile["checks_deployment_guide"]:
+            report["deployment_guide"] = guide.run_verification(machine)
     finally:
         machine.stop()
     timeline.build_timeline(report)

@@ -6,7 +6,10 @@
 Prints each binary's size, one "FAIL <file>: <rule>: <what is wrong>" line per
 problem and a summary; exits 0 when every rule holds, 1 otherwise. Every
 imported function must be listed in scripts/allowed-imports.txt (another list
-with --allowed-imports).
+with --allowed-imports). A signed binary (an Authenticode certificate table
+appended after the image) is checked like an unsigned one; the size budget
+counts the image without the signature, and the table must be well-formed
+and end the file.
 """
 
 import argparse
@@ -76,6 +79,13 @@ SCN_WRITE = 0x80000000
 # libssp's __stack_chk_fail reports with this text; in a stripped binary it is
 # what shows that the runtime was linked in.
 STACK_PROTECTOR_TEXT = b"stack smashing detected"
+
+# The certificate table: its directory entry holds a file offset, not an RVA,
+# and each entry is a WIN_CERTIFICATE (length, revision, type) on an 8-byte
+# boundary. Authenticode uses revision 2.0 and type PKCS_SIGNED_DATA.
+SECURITY_DIRECTORY = 4
+WIN_CERT_REVISION_2_0 = 0x0200
+WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
 
 DEFAULT_ALLOWED_IMPORTS = Path(__file__).resolve().parent / "allowed-imports.txt"
 
@@ -297,17 +307,43 @@ def check_timestamp(pe):
     return [] if stamp == 0 else [f"PE header TimeDateStamp is 0x{stamp:08x}, not 0"]
 
 
+def certificate_table(pe):
+    """(file offset, size) of the certificate table, or None when unsigned."""
+    entry = pe.OPTIONAL_HEADER.DATA_DIRECTORY[SECURITY_DIRECTORY]
+    return (entry.VirtualAddress, entry.Size) if entry.VirtualAddress or entry.Size else None
+
+
+def check_signature(data, offset, size):
+    if offset % 8 or offset + size != len(data) or size < 8:
+        return [f"certificate table at offset {offset}, {size} bytes, does not end the "
+                f"{len(data)}-byte file on an 8-byte boundary"]
+    length = int.from_bytes(data[offset:offset + 4], "little")
+    revision = int.from_bytes(data[offset + 4:offset + 6], "little")
+    kind = int.from_bytes(data[offset + 6:offset + 8], "little")
+    if revision != WIN_CERT_REVISION_2_0 or kind != WIN_CERT_TYPE_PKCS_SIGNED_DATA \
+            or not 8 < length <= size:
+        return [f"certificate entry of {length} bytes, revision 0x{revision:04x}, type "
+                f"0x{kind:04x}: not an Authenticode signature"]
+    return []
+
+
 def check_binary(path, is_library, allowed):
-    """Returns (size, [(rule, message)]) for one binary."""
+    """Returns (size, signature size, [(rule, message)]) for one binary."""
     try:
         data = Path(path).read_bytes()
     except OSError as error:
-        return None, [("file", f"cannot be read: {error.strerror}")]
-    problems = [("size", message) for message in check_size(len(data))]
+        return None, 0, [("file", f"cannot be read: {error.strerror}")]
     try:
         pe = pefile.PE(data=data)
     except pefile.PEFormatError as error:
-        return len(data), problems + [("format", f"not a PE file: {error.value}")]
+        return len(data), 0, [("size", message) for message in check_size(len(data))] + \
+            [("format", f"not a PE file: {error.value}")]
+    table = certificate_table(pe)
+    signed = table is not None and table[0] < len(data)
+    signature_size = len(data) - table[0] if signed else 0
+    problems = [("size", message) for message in check_size(len(data) - signature_size)]
+    if table:
+        problems += [("signature", message) for message in check_signature(data, *table)]
     checks = [
         ("format", check_format(pe, is_library)),
         ("imports", check_imports(pe, allowed)),
@@ -322,7 +358,7 @@ def check_binary(path, is_library, allowed):
                    ("version", check_version(pe))]
     for rule, messages in checks:
         problems += [(rule, message) for message in messages]
-    return len(data), problems
+    return len(data), signature_size, problems
 
 
 def main(argv=None):
@@ -341,9 +377,11 @@ def main(argv=None):
 
     counts = []
     for path, is_library in ((args.program, False), (args.library, True)):
-        size, problems = check_binary(path, is_library, allowed)
+        size, signature_size, problems = check_binary(path, is_library, allowed)
+        signed = f"{size - signature_size} of them the image, {signature_size} the signature, " \
+            if signature_size else ""
         print(f"{path}: {'unreadable' if size is None else f'{size} bytes'} "
-              f"(budget {SIZE_LIMIT})")
+              f"({signed}budget {SIZE_LIMIT})")
         for rule, message in problems:
             print(f"FAIL {path}: {rule}: {message}")
         counts.append((os.path.basename(path), len(problems)))

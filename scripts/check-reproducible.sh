@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the release binaries twice, in two fresh build trees, and checks that
-# the two dist folders hold the same bytes.
+# the two dist folders hold the same bytes (signed ones when VIREO_SIGN_PKCS12
+# and VIREO_SIGN_PASSWORD are set, see scripts/dist.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,7 +14,7 @@ for n in 1 2; do
     [ "$n" = 1 ] && sleep 2
 done
 if diff -r build/repro-1/dist build/repro-2/dist; then
-    echo "reproducible: two builds gave the same bytes"
+    echo "reproducible: two builds gave the same bytes ($(sed -n 's/^\(Signed\|Unsigned\).*/\1/p' build/repro-1/dist/RELEASE.txt | tr 'SU' 'su'))"
     cat build/repro-1/dist/SHA256SUMS
 else
     echo "NOT reproducible: the two builds differ" >&2

@@ -5,12 +5,15 @@ set -euo pipefail
 
 # libwine-dev carries the system IDL files (oaidl.idl) that widl imports;
 # python3-pefile serves the binary checker; clang and its tools the second
-# compiler, clang-tidy and the format check.
+# compiler, clang-tidy and the format check; wixl and msitools (msiinfo) the
+# bench's installer package; osslsigncode and openssl a signed release and
+# its check with a throwaway certificate.
 packages=(
     g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-tools
     wine wine64 wine32:i386 wine32-preloader:i386
     libwine-dev googletest cmake make python3 python3-pefile
     clang lld clang-tidy clang-format
+    wixl msitools osslsigncode openssl
 )
 
 installed() {

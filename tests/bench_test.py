@@ -1,15 +1,19 @@
 """The bench's own logic, without a prefix: the run clock, the pause rules,
-the journal pairing and the comparison with expected facts."""
+the journal pairing, the comparison with expected facts, the deployment
+guide's verification steps and the installer package built from its WiX
+source."""
 
 import os
+import shutil
 import sys
+import tempfile
 import time
 import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
 
-from virtual_computer import facts, timeline  # noqa: E402
+from virtual_computer import facts, guide, package, timeline  # noqa: E402
 from virtual_computer.check import differences  # noqa: E402
 
 
@@ -41,6 +45,20 @@ class RunClockTest(unittest.TestCase):
         self.assertEqual(600, clock.from_time_of_day(facts.time_of_day_ms(0, 0, 0, 100)))
         self.assertEqual(-400, clock.from_time_of_day(facts.time_of_day_ms(23, 59, 59, 100)))
         self.assertEqual(1500, clock.from_epoch((86400 * 20000 + 1) * 1000))
+
+    def test_the_installer_logs_twelve_hour_stamps(self):
+        cases = [  # (run start, stamp in msiexec's log, ms since the run began)
+            (13 * 3600 + 34 * 60, (1, 34, 5), 5000),
+            (13 * 3600 + 34 * 60, (13, 34, 5), 5000),
+            (9 * 3600, (9, 0, 2), 2000),
+            (12 * 3600 - 1, (12, 0, 0), 1000),   # noon, logged as 12
+            (12 * 3600 + 1, (0, 0, 3), 2000),    # the same hour logged as 0
+            (24 * 3600 - 1, (12, 0, 1), 2000),   # across midnight
+        ]
+        for start, stamp, at in cases:
+            with self.subTest(start=start, stamp=stamp):
+                clock = facts.RunClock(86400 * 20000 + start)
+                self.assertEqual(at, facts.from_twelve_hour_clock(clock, *stamp))
 
 
 class PauseRulesTest(unittest.TestCase):
@@ -97,6 +115,74 @@ class DifferencesTest(unittest.TestCase):
         self.assertEqual(3, len(found))
         self.assertTrue(found[0].startswith("report.a: expected 2"))
         self.assertIn("report.c.f: missing", found[2])
+
+
+GUIDE_TEXT = """# Guide
+## Running it
+```
+C:\\> reg query "HKCU\\Not checked" /v X
+```
+## Verifying a run
+Text between blocks.
+```
+C:\\> reg query "HKCU\\Software\\Corvane\\Pallister" /v Msg
+
+HKEY_CURRENT_USER\\Software\\Corvane\\Pallister
+    Msg    REG_SZ    Get Wireless ID OK
+
+C:\\> reg query "HKCU\\Software\\Corvane\\Pallister" /v MachineID
+HKEY_CURRENT_USER\\Software\\Corvane\\Pallister
+    MachineID    REG_SZ    <this computer's machine ID>
+```
+## Troubleshooting
+```
+C:\\> reg query HKCU\\Later
+```
+"""
+KEY_LINE = "HKEY_CURRENT_USER\\Software\\Corvane\\Pallister"
+
+
+class DeploymentGuideTest(unittest.TestCase):
+    def test_only_the_verification_section_counts_and_quotes_group_words(self):
+        steps = guide.verification_steps(GUIDE_TEXT)
+        self.assertEqual([["reg", "query", "HKCU\\Software\\Corvane\\Pallister", "/v", "Msg"],
+                          ["reg", "query", "HKCU\\Software\\Corvane\\Pallister", "/v",
+                           "MachineID"]], [words for words, _ in steps])
+        self.assertEqual([KEY_LINE, "    Msg    REG_SZ    Get Wireless ID OK"], steps[0][1])
+
+    def test_output_compared_line_by_line(self):
+        expected = guide.verification_steps(GUIDE_TEXT)[1][1]
+        cases = [  # (what reg.exe printed, differences expected)
+            ("\r\n" + KEY_LINE + "\r\n    MachineID    REG_SZ    CRV-1\r\n\r\n", 0),
+            (KEY_LINE.upper() + "\n    MachineID    REG_SZ    CRV-1\n", 0),
+            (KEY_LINE + "\n    MachineID    REG_SZ    \n", 1),
+            (KEY_LINE + "\n    MachineID    REG_DWORD    0x1\n", 1),
+            (KEY_LINE + "\n", 1),
+            ("", 2),
+            (KEY_LINE + "\n    MachineID    REG_SZ    CRV-1\n    Msg    REG_SZ    x\n", 1),
+        ]
+        for printed, count in cases:
+            with self.subTest(printed=printed):
+                self.assertEqual(count, len(guide.compare(expected, printed)))
+        self.assertEqual(1, len(guide.compare(guide.verification_steps(GUIDE_TEXT)[0][1],
+                                              KEY_LINE + "\n    Msg    REG_SZ    Get Wireless ID fails")))
+
+    def test_the_shipped_guide_has_verification_steps(self):
+        steps = guide.verification_steps(guide.GUIDE.read_text())
+        self.assertGreater(len(steps), 3)
+        self.assertTrue(all(expected for _, expected in steps))
+
+
+@unittest.skipUnless(shutil.which("wixl") and shutil.which("msiinfo"), "needs wixl and msiinfo")
+class InstallerPackageTest(unittest.TestCase):
+    def test_the_wix_source_gives_the_rows_and_the_library_the_profile_relies_on(self):
+        with tempfile.TemporaryDirectory() as folder:
+            library = Path(folder) / "VireoDll.dll"
+            library.write_bytes(b"MZ stand-in library")
+            msi = Path(folder) / "vireo-bench.msi"
+            package.build(library, msi)
+            self.assertEqual([], package.missing_rows(msi))
+            self.assertEqual(library.read_bytes(), package.embedded_library(msi))
 
 
 if __name__ == "__main__":

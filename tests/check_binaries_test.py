@@ -1,7 +1,8 @@
 """scripts/check-binaries.py on small binaries built here with the mingw-w64
 cross compiler (no Wine): a program and a library that pass every rule, and
 copies or rebuilds of them that each break one rule, which the checker must
-report, and no other. Run: python3 tests/check_binaries_test.py"""
+report, and no other. Signed copies are made with osslsigncode and a
+throwaway certificate from openssl. Run: python3 tests/check_binaries_test.py"""
 
 import contextlib
 import io
@@ -62,6 +63,23 @@ def setUpModule():
     global WORK, GOOD
     WORK = Path(tempfile.mkdtemp(prefix="check-binaries-"))
     GOOD = {kind: build(WORK / kind, kind) for kind in ("program", "library")}
+
+
+def signed(kind):
+    """The good binary signed (Authenticode, SHA-256) with a throwaway certificate."""
+    key = WORK / "signing.p12"
+    if not key.exists():
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                        "-subj", "/CN=check-binaries test", "-keyout", WORK / "key.pem",
+                        "-out", WORK / "cert.pem"], check=True, capture_output=True)
+        subprocess.run(["openssl", "pkcs12", "-export", "-inkey", WORK / "key.pem",
+                        "-in", WORK / "cert.pem", "-out", key, "-passout", "pass:test"],
+                       check=True, capture_output=True)
+    out = WORK / f"signed-{GOOD[kind].name}"
+    out.unlink(missing_ok=True)
+    subprocess.run(["osslsigncode", "sign", "-pkcs12", key, "-pass", "test", "-h", "sha256",
+                    "-in", GOOD[kind], "-out", out], check=True, capture_output=True)
+    return out.read_bytes()
 
 
 def tearDownModule():
@@ -155,6 +173,11 @@ class CheckerTest(unittest.TestCase):
             ("library", lambda pe: pe.write() + bytes(65536), "size", "over the budget"),
             ("program", lambda pe: setattr(pe.FILE_HEADER, "TimeDateStamp", 0x5F000000),
              "timestamp", "0x5f000000"),
+            # A signature is appended after the image: a signed copy passes
+            # (rule None), one cut short or followed by more data does not.
+            ("library", lambda pe: signed("library"), None, ""),
+            ("program", lambda pe: signed("program")[:-100], "signature", "does not end"),
+            ("library", lambda pe: signed("library") + bytes(8), "signature", "does not end"),
         ]
         for number, (kind, change, rule, text) in enumerate(cases):
             with self.subTest(rule=rule, text=text):
@@ -168,7 +191,11 @@ class CheckerTest(unittest.TestCase):
                     binary = out / GOOD[kind].name
                     binary.write_bytes(pe.write() if data is None else data)
                     pe.close()
-                self.assertOnlyRule(kind, binary, rule, text)
+                if rule is None:
+                    code, output, failures = self.check(kind, binary)
+                    self.assertEqual((code, failures), (0, []), output)
+                else:
+                    self.assertOnlyRule(kind, binary, rule, text)
 
 
 if __name__ == "__main__":

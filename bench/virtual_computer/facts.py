@@ -52,6 +52,15 @@ def time_of_day_ms(hours, minutes, seconds, milliseconds=0) -> int:
     return ((int(hours) * 60 + int(minutes)) * 60 + int(seconds)) * 1000 + int(milliseconds)
 
 
+def from_twelve_hour_clock(clock: RunClock, hours, minutes, seconds) -> int:
+    """Wine's msiexec log stamps the hour on a 12-hour clock without AM or PM
+    (13:34:05 is "1:34:05"): of the two times it can mean, the one nearer the
+    run."""
+    candidates = (clock.from_time_of_day(time_of_day_ms(int(hours) % 12 + half, minutes, seconds))
+                  for half in (0, 12))
+    return min(candidates, key=abs)
+
+
 def read_journal(machine: Machine, clock: RunClock):
     events = []
     raw = machine.read_file(layout.JOURNAL_PATH) or b""
@@ -217,7 +226,7 @@ def read_installer_log(machine: Machine, clock: RunClock):
     # msiexec stamps whole seconds: the action starts no earlier than the start
     # of its first second and ends no later than the end of its last.
     for kind, hours, minutes, seconds, value in re.findall(pattern, text):
-        at = clock.from_time_of_day(time_of_day_ms(hours, minutes, seconds))
+        at = from_twelve_hour_clock(clock, hours, minutes, seconds)
         if kind == "start" and action["started_ms"] is None:
             action["started_ms"] = at
         elif kind == "ended" and action["ended_ms"] is None:

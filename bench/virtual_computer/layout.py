@@ -4,6 +4,7 @@ import shutil
 import time
 from pathlib import Path
 
+from . import package
 from .machine import Machine
 
 SETUP_FOLDER = r"C:\Factory\Setup"
@@ -15,7 +16,6 @@ LOG_PATH = r"C:\SYSTEM.SAV\Pallister.log"
 SETTINGS_KEY = r"HKCU\Software\Corvane\Pallister"
 BIOS_CONFIG = r"HKEY_CURRENT_USER\Software\CorvaneBench\crvwmiex"
 SCRIPT_CONFIG = r"HKEY_CURRENT_USER\Software\CorvaneBench\script"
-PACKAGE_TABLES = Path(__file__).resolve().parent.parent / "package"
 RUN_TIMEOUT_S = 240
 
 WIRELESS_CARD_RECORD = "01008680374286801112"
@@ -127,20 +127,17 @@ def registry_layout(profile: dict):
 
 
 def build_package(machine: Machine, bin_dir: Path):
-    """Builds the installer package from the table files with Wine's msidb; the
-    Binary table carries the release library."""
-    staging = machine.host_path(r"C:\bench\package")
-    if staging.exists():
-        shutil.rmtree(staging)
-    shutil.copytree(PACKAGE_TABLES, staging)
-    (staging / "Binary").mkdir(exist_ok=True)
-    shutil.copyfile(bin_dir / "VireoDll.dll", staging / "Binary" / "VireoDll.ibd")
-    tables = sorted(p.name for p in staging.glob("*.idt"))
-    machine.make_folder(SETUP_FOLDER)
-    result = machine.wine("msidb", "-d", PACKAGE_PATH, "-c", "-f", r"C:\bench\package",
-                          "-i", *tables)
-    if result.returncode != 0 or not machine.host_path(PACKAGE_PATH).exists():
-        raise RuntimeError(f"msidb could not build the package: {result.stderr[-2000:]!r}")
+    """Builds the installer package with wixl from its WiX source, with the
+    release library in the Binary table, checks that it holds the rows the
+    profile relies on, and puts it in the setup folder."""
+    staged = machine.host_path(r"C:\bench\package\vireo-bench.msi")
+    staged.parent.mkdir(parents=True, exist_ok=True)
+    library = bin_dir / "VireoDll.dll"
+    package.build(library, staged)
+    missing = package.missing_rows(staged)
+    if missing or package.embedded_library(staged) != library.read_bytes():
+        raise RuntimeError(f"the package lacks {missing or 'the release library'}")
+    machine.install(staged, PACKAGE_PATH)
 
 
 def register_wmi_server(machine: Machine):

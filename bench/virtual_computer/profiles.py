@@ -17,6 +17,8 @@ DEFAULTS = {
     "bios": {},                 # the BIOS server's answer: Behaviour, Records (hex), ReturnCode
     "adapters": None,           # [enumerator, hardware ID] pairs replacing the default adapters
     "script_host_lingers_ms": 0,  # how long the maker's script keeps its host running
+    "checks_deployment_guide": False,  # after the run, the reg query lines of
+                                       # docs/deployment.md must print what it shows
 }
 COMPONENTS = ("installer", "library", "machine-id-library", "bios-server", "adapters",
               "disk-protection", "powercfg")

@@ -17,9 +17,10 @@ def format_report(report: dict) -> str:
     out = []
     for section in (run_section, timeline_section, received_section, session_section,
                     wireless_section, log_section, settings_section, class_keys_section,
-                    scheme_section, powercfg_section):
-        out.extend(section(report))
-        out.append("")
+                    scheme_section, powercfg_section, guide_section):
+        lines = section(report)
+        if lines:
+            out.extend(lines + [""])
     return "\n".join(out[:-1]) + "\n"
 
 
@@ -162,3 +163,14 @@ def powercfg_section(report):
         lines.append(f"  {number:2}. exit {command['exit_code']}  {took}  {command['parameters']}"
                      f"{overlapped}")
     return lines if report["powercfg_commands"] else lines + ["  (none)"]
+
+
+def guide_section(report):
+    checked = report.get("deployment_guide")
+    if checked is None:
+        return []
+    verdict = "as the guide shows" if not checked["mismatches"] else "NOT as the guide shows"
+    lines = [f"Verification steps of {checked['guide']}: {checked['commands_run']} reg query"
+             f" commands run, output {verdict}"]
+    lines += ["  " + mismatch for mismatch in checked["mismatches"]]
+    return lines
