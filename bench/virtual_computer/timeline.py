@@ -28,8 +28,8 @@ GUID1_FIRST_TIME = "Cannot find GUID1 in HKCU -- first time"
 # the journal's epoch clock are read separately and tick at 1 ms or coarser.
 EARLY_MS = 50
 # A gap may be this much longer than its pauses: the scheduling of a loaded
-# 2-core machine running Wine's 32-bit side under emulation. In the runs of
-# every profile this rests on (six at once on two shared cores), gaps that
+# 2-core machine running Wine's 32-bit side under emulation. In the runs this
+# rests on (eight profiles run several at once on two shared cores), gaps that
 # hold only pauses and in-process calls were 12 to 38 ms longer than their
 # pauses, so a pause 2000 ms too long stands out by about 1000 ms.
 TOLERANCE_MS = 1000
