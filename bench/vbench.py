@@ -7,7 +7,8 @@ there are, how long the maker's script runs, 64- or 32-bit Windows, and
 whether the program runs or an installer package drives the pass. The bench
 lays the computer out, runs the product once at real speed and reports what
 the run did to the machine; with --check it compares the report with the
-profile's expected facts (NAME.expected.json).
+profile's expected facts (NAME.expected.json) and checks that every built-in
+pause it could measure matches the gap around it.
 
     vbench.py run --bin DIR --bench-bin DIR --out DIR [--profile NAME] [--check] [--quiet]
     vbench.py list
@@ -56,9 +57,12 @@ def check_report(report: dict) -> int:
     found = differences(expected, report)
     for line in found:
         print("DIFFERENCE " + line)
-    print(f"check {report['profile']}: {'passed' if not found else 'FAILED'}"
-          f" ({len(found)} differences)")
-    return 1 if found else 0
+    mismatches = timeline.pause_mismatches(report)
+    for line in mismatches:
+        print("PAUSE " + line)
+    print(f"check {report['profile']}: {'passed' if not found and not mismatches else 'FAILED'}"
+          f" ({len(found)} differences, {len(mismatches)} pause mismatches)")
+    return 1 if found or mismatches else 0
 
 
 def command_run(args) -> int:

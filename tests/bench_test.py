@@ -1,7 +1,7 @@
-"""The bench's own logic, without a prefix: the run clock, the pause rules,
-the journal pairing, the comparison with expected facts, the deployment
-guide's verification steps and the installer package built from its WiX
-source."""
+"""The bench's own logic, without a prefix: the run clock, the pause rules and
+their measurement, the journal pairing, the comparison with expected facts,
+the deployment guide's verification steps and the installer package built
+from its WiX source."""
 
 import os
 import shutil
@@ -21,10 +21,12 @@ def entry(at_ms, text):
     return {"at_ms": at_ms, "text": text}
 
 
-def report_of(entries, runs="program", settings=None):
-    return {"runs": runs, "processes": [{"program": "Setup1.exe", "at_ms": 100}],
-            "log": {"entries": entries}, "settings_key": {"after": settings or {"WLANID": "WLAN"}},
-            "run": {"duration_s": 40.0}}
+def report_of(entries, runs="program", settings=None, installer_at=100, script_ended=None):
+    journal = [] if installer_at is None else \
+        [{"at_ms": installer_at, "program": "Setup1.exe", "event": "Setup1.exe /q"}]
+    return {"runs": runs, "journal": journal, "log": {"entries": entries},
+            "settings_key": {"after": settings or {"WLANID": "WLAN"}},
+            "script_host": {"ended_ms": script_ended}, "run": {"duration_s": 60.0}}
 
 
 class RunClockTest(unittest.TestCase):
@@ -71,7 +73,7 @@ class PauseRulesTest(unittest.TestCase):
                    entry(52400, "Cannot find GUID1 in HKCU -- first time"),
                    entry(54400, "find GUID1 and set Wake on LAN for GUID : x")]
         pauses, polls = timeline.built_in_pauses(report_of(entries, settings={"Msg3": "x"}))
-        self.assertEqual([10000, 4000, 2000, 2000, 3000, 12000, 2000], [ms for _, ms, _ in pauses])
+        self.assertEqual([10000, 4000, 2000, 2000, 3000, 12000, 2000], [p.ms for p in pauses])
         self.assertEqual(101, polls["count"])
 
     def test_short_bios_id_failed_attempts_and_installer_runs_have_no_wireless_or_program_pause(self):
@@ -82,15 +84,53 @@ class PauseRulesTest(unittest.TestCase):
                    entry(4, "\\r\\n =?=?=? Call crvExecMethodEx fails =?=?=?\\r\\n"),
                    entry(2004, self.CALL),
                    entry(2004 + 15000 + 40 * 200 + 30, "==== end of Vireo requirements ====\\r\\n")]
-        pauses, polls = timeline.built_in_pauses(report_of(entries, runs="installer-package"))
-        self.assertEqual([2000, 3000, 12000], [ms for _, ms, _ in pauses])
+        pauses, polls = timeline.built_in_pauses(report_of(
+            entries, runs="installer-package", script_ended=2004 + 3000 + 40 * 200 - 150))
+        self.assertEqual([2000, 3000, 12000], [p.ms for p in pauses])
         self.assertEqual(40, polls["count"])
 
     def test_an_unset_wlanid_adds_the_second_wireless_pause(self):
         entries = [entry(0, "--- Get in GetWirelessID -- Number of try : GetWirelessID - Try 1"),
                    entry(1, timeline.WIRELESS_ID + "PCI\\VEN_8086&DEV_4237&SUBSYS_12118086")]
         pauses, _ = timeline.built_in_pauses(report_of(entries, settings={"WLANID": "W"}))
-        self.assertEqual([10000, 4000, 2000], [ms for _, ms, _ in pauses])
+        self.assertEqual([10000, 4000, 2000], [p.ms for p in pauses])
+
+
+class PauseMeasurementTest(unittest.TestCase):
+    # (case, installer start to the begin line, the attempt's last line to the
+    # script call, verdicts of those two gaps); the installer starts at 100.
+    ROWS = [
+        ("gaps hold their pauses and allowed work", 11800, 6030, "matches", "matches"),
+        ("within the clock granularity", 9960, 5960, "matches", "matches"),
+        ("bug 4's shape: a 2000-ms pause after WLANID reads back WLAN", 10500, 8030,
+         "matches", "MISMATCH: 2030 ms longer"),
+        ("gaps shorter than their pauses", 9940, 5900, "MISMATCH: 60 ms shorter",
+         "MISMATCH: 100 ms shorter"),
+        ("no installer: nothing observed before the program's pause", None, 6030,
+         "not measured: no observed event before it", "matches"),
+    ]
+
+    def test_each_gap_against_the_pauses_derived_in_it(self):
+        for case, program_gap, wireless_gap, program_verdict, wireless_verdict in self.ROWS:
+            with self.subTest(case):
+                begin = 100 + (program_gap or 10000)
+                call = begin + 1020 + wireless_gap
+                entries = [entry(begin, "===== \\r\\n Begin Vireo requirements ====="),
+                           entry(begin + 10, timeline.WIRELESS_ATTEMPT + "GetWirelessID - Try 1"),
+                           entry(begin + 1000, timeline.WIRELESS_ID + "PCI\\VEN_8086&DEV_4237"),
+                           entry(begin + 1020, "Hardware ID from PCI Bus : PCI\\VEN_10EC&DEV_8168"),
+                           entry(call, "Call script with CmdLine : C:\\x.vbs"),
+                           entry(call + 15600, "find GUID1 and set Wake on LAN for GUID : x")]
+                report = report_of(entries, installer_at=None if program_gap is None else 100,
+                                   script_ended=call + 1000)
+                timeline.summarise_pauses(report)
+                verdicts = [gap["verdict"] for gap in report["run"]["pause_gaps"]]
+                self.assertEqual(3, len(verdicts))
+                self.assertTrue(verdicts[0].startswith(program_verdict), verdicts[0])
+                self.assertTrue(verdicts[1].startswith(wireless_verdict), verdicts[1])
+                self.assertEqual("matches", verdicts[2])
+                mismatches = [v for v in verdicts if v.startswith("MISMATCH")]
+                self.assertEqual(len(mismatches), len(timeline.pause_mismatches(report)))
 
 
 class JournalTest(unittest.TestCase):

@@ -74,7 +74,8 @@ def stable_facts(report: dict) -> dict:
         "profile": report["profile"],
         "windows": report["windows"],
         "runs": report["runs"],
-        "run": {"exit_code": run["exit_code"], "pauses": run["pauses"]},
+        "run": {"exit_code": run["exit_code"],
+                "pauses": [{"what": p["what"], "ms": p["ms"]} for p in run["pauses"]]},
         "processes": [{"program": p["program"], "event": p["event"]} for p in report["processes"]],
         "makers_components_received": report["makers_components_received"],
         "installer_session": {k: v for k, v in report["installer_session"].items()

@@ -40,6 +40,14 @@ def run_section(report):
     for pause in run["pauses"]:
         lines.append(f"  pause {pause['ms'] / 1000:>4g} s  {pause['what']}")
     lines.append(f"  polls {polls['count']:>4} x 0.2 s  waiting for the script host ({polls['how']})")
+    lines.append("Pauses measured (gap between the observed events around them):")
+    for gap in run["pause_gaps"]:
+        measured = "-" if gap["measured_ms"] is None else f"{gap['measured_ms']} ms"
+        lines.append(f"  {measured:>9} for {gap['derived_ms']:>5} ms  {gap['verdict']}:"
+                     f" {'; '.join(gap['pauses'])}")
+        if gap["from"] is not None:
+            lines.append(f"{'':>27}from {gap['from'][:60]}")
+            lines.append(f"{'':>27}to   {gap['to'][:60]}")
     return lines
 
 
