@@ -8,7 +8,9 @@
 
 #include "crvwmiex.h"
 #include "support/machine.h"
+#include "support/pause_recorder.h"
 #include "vireodll/bios_client.h"
+#include "vireodll/wireless.h"
 
 namespace vireo::testing {
 namespace {
@@ -289,6 +291,28 @@ TEST_F(BiosClient, FailingMethodKeepsItsResultAndLeavesTheOutput) {
     IErrorInfo* info = nullptr;
     EXPECT_EQ(S_FALSE, GetErrorInfo(0, &info)) << "the failure's error information is not kept";
     if (info != nullptr) info->Release();
+}
+
+// A whole wireless attempt against this fake: only a WLANID shorter than 3
+// characters read back after the match adds a pause; "WLAN", as a normal
+// pass leaves it, does not.
+TEST_F(BiosClient, WirelessAttemptPausesAfterTheReadBackOnlyForAShortWlanId) {
+    // A PCI record no adapter of the prefix carries.
+    behaviour_.answer = [](VARIANT* output, ULONG) {
+        const BYTE card[] = {1, 0, 0xcd, 0xab, 0x34, 0x12, 0x78, 0x56, 0x34, 0x12};
+        for (LONG i = 0; i < LONG(sizeof(card)); ++i)
+            SafeArrayPutElement(output->parray, &i, const_cast<BYTE*>(&card[i]));
+    };
+    RegisterFake();
+    const std::pair<const char*, std::vector<DWORD>> cases[] = {
+        {"W", {4000, 2000}}, {"ab", {4000, 2000}}, {"abc", {4000}}, {"WLAN", {4000}}};
+    for (const auto& [wlanId, pauses] : cases) {
+        WriteString(HKEY_CURRENT_USER, kTestSettingsKey, "WLANID", wlanId);
+        ResetPauses();
+        EXPECT_EQ(1, GetWirelessID("t")) << wlanId;
+        EXPECT_EQ(pauses, RecordedPauses()) << wlanId;
+    }
+    ResetPauses();
 }
 
 // Creation, running and the interface query: the failure becomes the result
