@@ -1,11 +1,18 @@
 // Bench tool: fabricates devices and service keys in the prefix.
 //   devmaker add DEVICE-CLASS ENUMERATOR INTERFACE-CLASS HWID [HWID...]
+//                 (an HWID of "@FILE" stands for the UTF-8 lines of FILE, each
+//                 turned into the system code page: text that a command line
+//                 from the host cannot carry intact)
 //   devmaker remove INSTANCE-ID
 //   devmaker list INTERFACE-CLASS          (instance ID <tab> first hardware ID)
 //   devmaker add-service NAME
 // Class GUIDs are written with braces. Exit code 0 on success, 1 otherwise.
+#include <windows.h>
+
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <string>
 
 #include "fabricate.h"
 
@@ -16,12 +23,44 @@ int Usage() {
     return 1;
 }
 
+// One line of UTF-8 in the system's ANSI code page.
+std::string InAnsiCodePage(const std::string& utf8) {
+    const int wide = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    if (wide <= 0) return "";
+    std::wstring text(static_cast<size_t>(wide), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &text[0], wide);
+    const int narrow = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr,
+                                           nullptr);
+    if (narrow <= 0) return "";
+    std::string ansi(static_cast<size_t>(narrow), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &ansi[0], narrow, nullptr, nullptr);
+    ansi.resize(static_cast<size_t>(narrow - 1));
+    return ansi;
+}
+
+// The hardware IDs of the command line, with "@FILE" read from its file.
+std::vector<std::string> HardwareIds(char** first, char** last) {
+    std::vector<std::string> ids;
+    for (char** argument = first; argument != last; ++argument) {
+        if ((*argument)[0] != '@') {
+            ids.emplace_back(*argument);
+            continue;
+        }
+        std::ifstream file(*argument + 1, std::ios::binary);
+        for (std::string line; std::getline(file, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty()) ids.push_back(InAnsiCodePage(line));
+        }
+    }
+    return ids;
+}
+
 int Add(int argc, char** argv) {
     GUID deviceClass, interfaceClass;
     if (argc < 6 || !bench::ParseGuid(argv[2], &deviceClass) ||
         !bench::ParseGuid(argv[4], &interfaceClass))
         return Usage();
-    std::vector<std::string> ids(argv + 5, argv + argc);
+    const std::vector<std::string> ids = HardwareIds(argv + 5, argv + argc);
     const std::string instance = bench::FabricateDevice(deviceClass, argv[3], ids, interfaceClass);
     if (instance.empty()) {
         fprintf(stderr, "devmaker: could not create the device\n");

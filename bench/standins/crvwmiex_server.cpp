@@ -1,8 +1,9 @@
 // Stand-in for the maker's WMI-extension server crvwmiex.exe: an
 // out-of-process COM server for CLSID_crvwmiex whose IcrvWmiEx answers
 // crvExecMethodEx as HKCU\Software\CorvaneBench\crvwmiex says (read at each
-// call) and journals each call. IDispatch goes through the type library
-// embedded in the executable, which also marshals the calls across processes.
+// call: Behaviour, ReturnCode, Records, LowerBound) and journals each call.
+// IDispatch goes through the type library embedded in the executable, which
+// also marshals the calls across processes.
 //
 //   crvwmiex /RegServer     registers the class, the type library and the
 //                           "crvwmiex" service entry (which is never started)
@@ -138,13 +139,17 @@ enum class Behaviour {
     WrongLength,
     WideElements,
     TwoDimensions,
-    FailMethod
+    FailMethod,
+    ExitDuringCall,
+    NoArray,
+    LowerBound
 };
 
 struct Configuration {
     Behaviour behaviour = Behaviour::Answer;
     bool hasReturnCode = false;
     DWORD returnCode = 0;
+    LONG lowerBound = 1;
     std::vector<BYTE> records;
 };
 
@@ -160,6 +165,9 @@ Behaviour ParseBehaviour(const char* name) {
         {"wide-elements", Behaviour::WideElements},
         {"two-dimensions", Behaviour::TwoDimensions},
         {"fail-method", Behaviour::FailMethod},
+        {"exit-during-call", Behaviour::ExitDuringCall},
+        {"no-array", Behaviour::NoArray},
+        {"lower-bound", Behaviour::LowerBound},
     };
     for (const Named& named : kNames)
         if (lstrcmpiA(name, named.name) == 0) return named.behaviour;
@@ -181,6 +189,12 @@ Configuration ReadConfiguration() {
     config.hasReturnCode = RegGetValueA(HKEY_CURRENT_USER, kConfigKey, "ReturnCode",
                                         RRF_RT_REG_DWORD, nullptr, &config.returnCode,
                                         &size) == ERROR_SUCCESS;
+
+    DWORD lowerBound = 0;
+    size = sizeof(lowerBound);
+    if (RegGetValueA(HKEY_CURRENT_USER, kConfigKey, "LowerBound", RRF_RT_REG_DWORD, nullptr,
+                     &lowerBound, &size) == ERROR_SUCCESS)
+        config.lowerBound = static_cast<LONG>(lowerBound);
 
     size = 0;
     if (RegGetValueA(HKEY_CURRENT_USER, kConfigKey, "Records", RRF_RT_REG_BINARY, nullptr, nullptr,
@@ -329,6 +343,30 @@ HRESULT TwoDimensionsOutput(const Configuration& config, ULONG outSize, VARIANT*
     return S_OK;
 }
 
+// The records in outSize elements numbered from the configured lower bound.
+HRESULT LowerBoundOutput(const Configuration& config, ULONG outSize, VARIANT* output) {
+    SAFEARRAYBOUND bounds;
+    bounds.lLbound = config.lowerBound;
+    bounds.cElements = outSize;
+    UniqueSafeArray array(SafeArrayCreate(VT_UI1, 1, &bounds));
+    if (array.get() == nullptr) return E_OUTOFMEMORY;
+    if (outSize > 0) {
+        ArrayData data(array.get());
+        if (data.bytes() == nullptr) return E_UNEXPECTED;
+        CopyRecords(config, data.bytes(), outSize);
+    }
+    PutArray(output, VT_UI1, array);
+    return S_OK;
+}
+
+// Success, but the output variant holds a number where the array belongs.
+HRESULT NoArrayOutput(ULONG outSize, VARIANT* output) {
+    VariantClear(output);
+    output->vt = VT_I4;
+    output->lVal = static_cast<LONG>(outSize);
+    return S_OK;
+}
+
 // ---------------------------------------------------------------------------
 // Journal.
 
@@ -464,6 +502,15 @@ public:
         case Behaviour::TwoDimensions:
             *returnCode = 0;
             return TwoDimensionsOutput(config, outSize, outData);
+        case Behaviour::LowerBound:
+            *returnCode = 0;
+            return LowerBoundOutput(config, outSize, outData);
+        case Behaviour::NoArray:
+            *returnCode = 0;
+            return NoArrayOutput(outSize, outData);
+        case Behaviour::ExitDuringCall:
+            // The server's process ends before it answers.
+            ExitProcess(3);
         case Behaviour::Answer:
         case Behaviour::FailMethod:
             break;

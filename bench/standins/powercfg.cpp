@@ -4,12 +4,15 @@
 // the product sends, plus -RestoreDefaultSchemes, with which the bench lays out
 // a stock computer. Each invocation is journalled: "start <parameters>", a
 // random pause of 50 to 300 ms, the change, then "exit <code> <parameters>".
+// A command whose parameters begin with HKCU\Software\CorvaneBench\powercfg
+// "HangsOn" never ends: it journals "hangs <parameters>" and changes nothing.
 #include <windows.h>
 #include <strsafe.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 
 #include "common/handles.h"
@@ -350,6 +353,18 @@ void JournalEvent(const char* label, const char* parameters) {
     bench::AppendJournal(event);
 }
 
+// True when this command is configured to hang.
+bool HangsOn(const char* parameters) {
+    char prefix[MAX_PATH] = "";
+    DWORD size = sizeof(prefix);
+    if (RegGetValueA(HKEY_CURRENT_USER, "Software\\CorvaneBench\\powercfg", "HangsOn",
+                     RRF_RT_REG_SZ, nullptr, prefix, &size) != ERROR_SUCCESS)
+        return false;
+    prefix[MAX_PATH - 1] = '\0';
+    const size_t length = strlen(prefix);
+    return length > 0 && strncmp(parameters, prefix, length) == 0;
+}
+
 // Seeded per process, so launches that are not waited for would overlap
 // visibly in the journal.
 DWORD RandomDelayMilliseconds() {
@@ -365,6 +380,10 @@ DWORD RandomDelayMilliseconds() {
 int main(int argc, char** argv) {
     const char* parameters = ParametersAfterProgramName(GetCommandLineA());
     JournalEvent("start", parameters);
+    if (HangsOn(parameters)) {
+        JournalEvent("hangs", parameters);
+        Sleep(INFINITE);
+    }
     Sleep(RandomDelayMilliseconds());
 
     const Outcome outcome = RunCommand(argc, argv);
