@@ -22,13 +22,27 @@ import sys
 import time
 from pathlib import Path
 
-from virtual_computer import facts, guide, layout, profiles, report as text_report, timeline
+from virtual_computer import facts, faults, guide, layout, profiles, report as text_report, \
+    timeline
 from virtual_computer.check import check_all, differences, stable_facts
 from virtual_computer.machine import Machine
 
 
+# Under qemu-user a run may be killed by the emulator itself: so many tries.
+EMULATED_TRIES = 4
+
+
+def i386_emulated() -> bool:
+    """True when Wine's 32-bit side runs through qemu-user on this kernel."""
+    try:
+        return Path("/proc/sys/fs/binfmt_misc/qemu-i386").read_text().startswith("enabled")
+    except OSError:
+        return False
+
+
 def run_once(profile: dict, bin_dir: Path, bench_bin: Path, out: Path, quiet: bool):
-    machine = Machine(out / "prefix", profile["windows"])
+    machine = Machine(out / "prefix", profile["windows"], profile["locale"])
+    holder = None
     try:
         if not quiet:
             print(f"Preparing the virtual computer in {machine.prefix} ...", flush=True)
@@ -37,6 +51,8 @@ def run_once(profile: dict, bin_dir: Path, bench_bin: Path, out: Path, quiet: bo
         before = facts.snapshot_before(machine)
         if not quiet:
             print("Running the product at real speed (about half a minute) ...", flush=True)
+        if profile["log_file_held_open"]:
+            holder = layout.hold_log_file(machine, bench_bin)
         clock = facts.RunClock(time.time())
         exit_code, duration_s = layout.run_product(machine, profile)
         layout.wait_for_script_host(machine, profile["script_host_lingers_ms"] / 1000 + 10)
@@ -45,7 +61,11 @@ def run_once(profile: dict, bin_dir: Path, bench_bin: Path, out: Path, quiet: bo
             report["deployment_guide"] = guide.run_verification(machine)
     finally:
         machine.stop()
+        if holder is not None:
+            holder.wait()
     timeline.build_timeline(report)
+    if profile["faults"]:
+        report["faults"] = faults.survey(report, profile["faults"])
     return report
 
 
@@ -71,7 +91,17 @@ def command_run(args) -> int:
     profile = profiles.load(args.profile)
     out = Path(args.out).resolve()
     out.mkdir(parents=True, exist_ok=True)
-    report = run_once(profile, Path(args.bin), Path(args.bench_bin), out, args.quiet)
+    tries = EMULATED_TRIES if i386_emulated() else 1
+    for attempt in range(1, tries + 1):
+        report = run_once(profile, Path(args.bin), Path(args.bench_bin), out, args.quiet)
+        code = report["run"]["exit_code"]
+        if code >= 0 or attempt == tries:
+            break
+        # The wine process itself died of a host signal: the emulator crashed.
+        # A Windows program that crashes ends with an exception code instead.
+        print(f"try {attempt} of {profile['name']}: the run was killed by host signal {-code}"
+              " (the i386 emulator crashed); running it again", flush=True)
+    report["run"]["emulator_crashes_before"] = attempt - 1
     text = text_report.format_report(report)
     (out / "report.txt").write_text(text)
     (out / "report.json").write_text(json.dumps(report, indent=2) + "\n")
@@ -98,8 +128,9 @@ def command_draft_expected(args) -> int:
 
 
 def command_check_all(args) -> int:
-    return check_all(Path(__file__).resolve(), profiles.names(), args.bin, args.bench_bin,
-                     Path(args.out).resolve(), args.jobs)
+    names = args.profiles.split(",") if args.profiles else profiles.names()
+    return check_all(Path(__file__).resolve(), names, profiles.fault_profiles(), args.bin,
+                     args.bench_bin, Path(args.out).resolve(), args.jobs)
 
 
 def main() -> int:
@@ -114,6 +145,7 @@ def main() -> int:
     run_parser.add_argument("--quiet", action="store_true", help="print only the check")
     all_parser = commands.add_parser("check-all", help="run and check every profile")
     all_parser.add_argument("--jobs", type=int, default=4, help="profiles run at once")
+    all_parser.add_argument("--profiles", help="only these profiles, comma-separated")
     for sub in (run_parser, all_parser):
         sub.add_argument("--bin", required=True, help="folder of the release binaries")
         sub.add_argument("--bench-bin", required=True, help="folder of the built stand-ins")

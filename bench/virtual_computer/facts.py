@@ -64,7 +64,7 @@ def from_twelve_hour_clock(clock: RunClock, hours, minutes, seconds) -> int:
 def read_journal(machine: Machine, clock: RunClock):
     events = []
     raw = machine.read_file(layout.JOURNAL_PATH) or b""
-    for line in raw.decode("latin-1").split("\r\n"):
+    for line in machine.decode(raw).split("\r\n"):
         if not line:
             continue
         stamp, program, event = (line.split("\t", 2) + ["", ""])[:3]
@@ -151,7 +151,7 @@ def read_log(machine: Machine, clock: RunClock):
     raw = machine.read_file(layout.LOG_PATH)
     if raw is None:
         return {"present": False, "entries": [], "lines_end_in_cr_cr_lf": False}
-    text = raw.decode("latin-1")
+    text = machine.decode(raw)
     # Each line ends in CR CR LF; a line break inside a message does too, so
     # an entry is known by its timestamp.
     pieces = text.split("\r\r\n")
@@ -188,7 +188,7 @@ def read_wake_on_lan(machine: Machine, settings: dict):
     written = {}
     for name in ("GUID1", "GUID2", "GUID3"):
         text = settings.get(name)
-        if not text:
+        if not isinstance(text, str) or not text:
             continue
         for root in layout.CLASS_ROOTS:
             key = root + "\\" + text
@@ -196,6 +196,32 @@ def read_wake_on_lan(machine: Machine, settings: dict):
             if value is not None:
                 written[key] = value
     return written
+
+
+def read_class_trees(machine: Machine):
+    """Every key under both class roots with its values."""
+    tree = {}
+    for root in layout.CLASS_ROOTS:
+        tree.update(machine.query_tree(root))
+    return tree
+
+
+def class_tree_changes(before: dict, after: dict):
+    """The keys under the class roots that the run created or changed, wherever
+    the script's values led the pass."""
+    return {key: {"before": before.get(key), "after": after.get(key)}
+            for key in sorted(set(before) | set(after)) if before.get(key) != after.get(key)}
+
+
+def mark_overlaps(commands):
+    """A command still running when the next one started: it had not exited
+    by then, or never did."""
+    for command, following in zip(commands, commands[1:]):
+        started = following["started_ms"]
+        ended = None if command["took_ms"] is None else command["started_ms"] + command["took_ms"]
+        if command["started_ms"] is not None and started is not None and \
+                (ended is None or ended > started):
+            command["running_when_next_started"] = True
 
 
 def read_wireless(log: dict, settings: dict, profile: dict):
@@ -270,6 +296,7 @@ def snapshot_before(machine: Machine):
         "balanced_scheme": read_balanced_scheme(machine),
         "settings_key": machine.query_key(layout.SETTINGS_KEY),
         "class_keys": read_class_keys(machine),
+        "class_trees": read_class_trees(machine),
     }
 
 
@@ -278,6 +305,7 @@ def collect(machine: Machine, profile: dict, exit_code: int, duration_s: float,
     settings = machine.query_key(layout.SETTINGS_KEY)
     journal = read_journal(machine, clock)
     processes, commands, received, script = split_journal(journal)
+    mark_overlaps(commands)
     log = read_log(machine, clock)
     class_after = read_class_keys(machine)
     return {
@@ -296,6 +324,7 @@ def collect(machine: Machine, profile: dict, exit_code: int, duration_s: float,
         "class_keys": {key: {"before": before["class_keys"][key], "after": class_after[key]}
                        for key in class_after},
         "pnp_capabilities": read_wake_on_lan(machine, settings),
+        "class_tree_changes": class_tree_changes(before["class_trees"], read_class_trees(machine)),
         "balanced_scheme": {"before": before["balanced_scheme"],
                             "after": read_balanced_scheme(machine)},
         "powercfg_commands": commands,

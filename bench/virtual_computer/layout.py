@@ -1,6 +1,7 @@
 """Lays out the computer a profile describes, and runs the product on it."""
 
 import shutil
+import subprocess
 import time
 from pathlib import Path
 
@@ -16,6 +17,9 @@ LOG_PATH = r"C:\SYSTEM.SAV\Pallister.log"
 SETTINGS_KEY = r"HKCU\Software\Corvane\Pallister"
 BIOS_CONFIG = r"HKEY_CURRENT_USER\Software\CorvaneBench\crvwmiex"
 SCRIPT_CONFIG = r"HKEY_CURRENT_USER\Software\CorvaneBench\script"
+SCRIPT_GUIDS = SCRIPT_CONFIG + r"\Guids"
+INSTALLER_CONFIG = r"HKEY_CURRENT_USER\Software\CorvaneBench\installer"
+POWERCFG_CONFIG = r"HKEY_CURRENT_USER\Software\CorvaneBench\powercfg"
 RUN_TIMEOUT_S = 240
 
 WIRELESS_CARD_RECORD = "01008680374286801112"
@@ -70,7 +74,8 @@ def lay_out_computer(machine: Machine, bin_dir: Path, bench_bin: Path, profile: 
     machine.install(bench_bin / "Vireo_Win7.vbs", product + r"\Vireo_Win7.vbs")
     machine.install(bench_bin / "linger.exe", LINGER_PATH)
     # The maker's image carries the log folder; the pass does not create it.
-    machine.make_folder(r"C:\SYSTEM.SAV")
+    if present("log-folder"):
+        machine.make_folder(r"C:\SYSTEM.SAV")
     if present("installer"):
         machine.install(bench_bin / "Setup1.exe", SETUP_FOLDER + r"\Setup1.exe")
     if present("library"):
@@ -85,10 +90,12 @@ def lay_out_computer(machine: Machine, bin_dir: Path, bench_bin: Path, profile: 
     if present("bios-server"):
         machine.install(bench_bin / "crvwmiex.exe", wmi_server_path(machine))
         register_wmi_server(machine)
+        if not present("bios-server-executable"):
+            machine.host_path(wmi_server_path(machine)).unlink()
     machine.import_registry(registry_layout(profile))
     for enumerator, hardware_id in network_adapters(profile):
         devmaker(machine, bench_bin, "add", NET_DEVICE_CLASS, enumerator,
-                 NETWORK_ADAPTER_INTERFACE, hardware_id)
+                 NETWORK_ADAPTER_INTERFACE, hardware_id_argument(machine, hardware_id))
     if present("disk-protection"):
         devmaker(machine, bench_bin, "add", SYSTEM_DEVICE_CLASS, "CRVDISKPROT",
                  DISK_PROTECTION_INTERFACE, "ACPI\\CRV0004", "*CRV0004")
@@ -101,19 +108,57 @@ def lay_out_computer(machine: Machine, bin_dir: Path, bench_bin: Path, profile: 
         journal.unlink()
 
 
+def reg_value(name: str, value) -> str:
+    """One value as regedit text: a number is a DWORD, a text a string."""
+    if isinstance(value, int):
+        return f'"{name}"=dword:{value:08x}'
+    return f'"{name}"="{reg_escaped(value)}"'
+
+
+def reg_escaped(text: str) -> str:
+    return text.replace("\\", "\\\\").replace('"', '\\"')
+
+
+def utf16_hex(texts) -> str:
+    data = "".join(text + "\0" for text in texts).encode("utf-16-le")
+    return ",".join(f"{byte:02x}" for byte in data)
+
+
+def typed_reg_value(name: str, kind: str, data) -> str:
+    """A value of the given registry type as regedit text."""
+    if kind == "REG_DWORD":
+        return f'"{name}"=dword:{int(data):08x}'
+    if kind == "REG_SZ":
+        return f'"{name}"="{reg_escaped(data)}"'
+    if kind == "REG_EXPAND_SZ":
+        return f'"{name}"=hex(2):' + utf16_hex([data])
+    if kind == "REG_MULTI_SZ":
+        return f'"{name}"=hex(7):' + utf16_hex(list(data) + [""])
+    raise ValueError(f"unknown registry type {kind} for {name}")
+
+
 def registry_layout(profile: dict):
-    """The BIOS's answer, the script's behaviour and the class instance keys, as
-    regedit text."""
+    """The BIOS's answer, the script's, installer's and powercfg's behaviour
+    and the class instance keys, as regedit text."""
     lines = [f"[{BIOS_CONFIG}]"]
     for name, value in bios_answer(profile).items():
-        if isinstance(value, int):
-            lines.append(f'"{name}"=dword:{value:08x}')
-        elif name == "Records":
+        if name == "Records":
             lines.append(f'"{name}"=hex:' + ",".join(value[i:i + 2] for i in range(0, len(value), 2)))
         else:
-            lines.append(f'"{name}"="{value}"')
+            lines.append(reg_value(name, value))
     lines += ["", f"[{SCRIPT_CONFIG}]",
-              f'"LingerMs"=dword:{int(profile["script_host_lingers_ms"]):08x}', ""]
+              f'"LingerMs"=dword:{int(profile["script_host_lingers_ms"]):08x}']
+    if profile["guid_values"] is not None:
+        lines += [reg_value("GuidsFrom", SCRIPT_GUIDS.replace("HKEY_CURRENT_USER", "HKCU")),
+                  "", f"[{SCRIPT_GUIDS}]"]
+        lines += [typed_reg_value(name, kind, data)
+                  for name, (kind, data) in profile["guid_values"].items()]
+    lines += ["", f"[{INSTALLER_CONFIG}]"]
+    lines += [reg_value(name, value) for name, value in profile["installer"].items()]
+    lines += ["", f"[{POWERCFG_CONFIG}]"]
+    if profile["powercfg_hangs_on"]:
+        lines.append(reg_value("HangsOn", profile["powercfg_hangs_on"]))
+    lines.append("")
     # On Windows CurrentControlSet is a link to ControlSet001; Wine keeps two
     # trees, so the image's keys are laid out under both.
     for root in CLASS_ROOTS:
@@ -152,10 +197,39 @@ def powercfg(machine: Machine, parameters: str):
         raise RuntimeError(f"powercfg {parameters} failed: {result.stdout!r}")
 
 
+def hardware_id_argument(machine: Machine, hardware_id: str) -> str:
+    """An ASCII ID as it is; any other through a UTF-8 file, since Wine reads a
+    host command line in the host's code set, which need not be UTF-8."""
+    if hardware_id.isascii():
+        return hardware_id
+    staged = machine.host_path(r"C:\bench\hardware-id.txt")
+    staged.parent.mkdir(parents=True, exist_ok=True)
+    staged.write_bytes(hardware_id.encode("utf-8") + b"\n")
+    return r"@C:\bench\hardware-id.txt"
+
+
 def devmaker(machine: Machine, bench_bin: Path, *args):
     result = machine.wine(str(bench_bin / "devmaker.exe"), *args)
     if result.returncode != 0:
         raise RuntimeError(f"devmaker {' '.join(args)} failed: {result.stderr!r}")
+
+
+def hold_log_file(machine: Machine, bench_bin: Path):
+    """Starts a process that holds the activity log open without sharing
+    until the computer stops; returns it once it holds the file."""
+    holder = subprocess.Popen(["wine", LINGER_PATH, str(RUN_TIMEOUT_S * 1000), LOG_PATH],
+                              env=machine.env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 120
+    while time.monotonic() < deadline:
+        journal = (machine.read_file(JOURNAL_PATH) or b"").decode("latin-1")
+        if "\tlinger.exe\tholding " in journal:
+            return holder
+        if "\tlinger.exe\tcannot hold " in journal or holder.poll() is not None:
+            break
+        time.sleep(0.2)
+    holder.kill()
+    raise RuntimeError("the process that should hold the activity log open did not hold it")
 
 
 def run_product(machine: Machine, profile: dict):

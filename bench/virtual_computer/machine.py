@@ -8,8 +8,12 @@ import tempfile
 from pathlib import Path
 
 
+# The ANSI (and, for these, also OEM) code page Wine takes from a Unix locale.
+CODE_PAGES = {"ja_JP": "cp932"}
+
+
 class Machine:
-    def __init__(self, prefix: Path, windows: str = "64-bit"):
+    def __init__(self, prefix: Path, windows: str = "64-bit", locale=None):
         if windows not in ("64-bit", "32-bit"):
             raise ValueError(f"windows must be 64-bit or 32-bit, not {windows!r}")
         self.prefix = prefix
@@ -22,6 +26,12 @@ class Machine:
             "WINEDEBUG": "-all",
             "WINEDLLOVERRIDES": "mscoree,mshtml=",
         })
+        # Text that Windows programs write (the log, reg.exe's output, the
+        # journal) is in the system code page.
+        self.encoding = "cp1252"
+        if locale:
+            self.env["LC_ALL"] = locale
+            self.encoding = CODE_PAGES.get(locale.split(".")[0], "cp1252")
         # The folders a 32-bit process sees.
         if windows == "64-bit":
             self.program_files = r"C:\Program Files (x86)"
@@ -74,6 +84,9 @@ class Machine:
     def make_folder(self, windows_path: str):
         self.host_path(windows_path).mkdir(parents=True, exist_ok=True)
 
+    def decode(self, data: bytes) -> str:
+        return data.decode(self.encoding, "replace")
+
     def read_file(self, windows_path: str):
         path = self.host_path(windows_path)
         return path.read_bytes() if path.exists() else None
@@ -94,7 +107,7 @@ class Machine:
         result = self.wine("reg", "query", key)
         if result.returncode != 0:
             return {}
-        return parse_reg_query(result.stdout.decode("utf-8", "replace"))
+        return parse_reg_query(self.decode(result.stdout))
 
     def query_tree(self, key: str) -> dict:
         """Values of a key and every key below it, by full key name."""
@@ -102,7 +115,7 @@ class Machine:
         if result.returncode != 0:
             return {}
         tree, current = {}, None
-        for line in result.stdout.decode("utf-8", "replace").splitlines():
+        for line in self.decode(result.stdout).splitlines():
             line = line.rstrip("\r")
             if line.startswith("HKEY_"):
                 current = tree.setdefault(line, {})

@@ -13,15 +13,27 @@ DEFAULTS = {
     "windows": "64-bit",        # or "32-bit"
     "runs": "program",          # or "installer-package": msiexec installs a package whose
                                 # custom action calls the pass
+    "faults": [],               # the faults the computer has, in words: a fault profile
+    "locale": None,             # the Unix locale Wine takes its code pages from
+                                # (e.g. "ja_JP.UTF-8": ANSI code page 932)
     "absent": [],               # components not laid out, from COMPONENTS
-    "bios": {},                 # the BIOS server's answer: Behaviour, Records (hex), ReturnCode
+    "bios": {},                 # the BIOS server's answer: Behaviour, Records (hex),
+                                # ReturnCode, LowerBound
     "adapters": None,           # [enumerator, hardware ID] pairs replacing the default adapters
+    "installer": {},            # how the installer ends: Behaviour "exit-code" (with
+                                # ExitCode) or "crash"; exit code 0 when empty
+    "powercfg_hangs_on": None,  # parameters that start so make a powercfg run that never ends
+    "log_file_held_open": False,  # another process holds the activity log open, unshared
+    "guid_values": None,        # {"GUID1": [type, data], ...}: what the script writes instead
+                                # of three REG_SZ values; type REG_SZ, REG_EXPAND_SZ,
+                                # REG_MULTI_SZ (data a list) or REG_DWORD
     "script_host_lingers_ms": 0,  # how long the maker's script keeps its host running
     "checks_deployment_guide": False,  # after the run, the reg query lines of
                                        # docs/deployment.md must print what it shows
 }
-COMPONENTS = ("installer", "library", "machine-id-library", "bios-server", "adapters",
-              "disk-protection", "powercfg")
+# "bios-server-executable": the server is registered, its executable is gone.
+COMPONENTS = ("installer", "library", "machine-id-library", "bios-server",
+              "bios-server-executable", "adapters", "disk-protection", "powercfg", "log-folder")
 
 
 def names():
@@ -48,6 +60,10 @@ def expected_facts(name: str):
     return json.loads(path.read_text()) if path.exists() else None
 
 
+def fault_profiles():
+    return [name for name in names() if load(name)["faults"]]
+
+
 def describe_all():
     for name in names():
-        print(f"  {name:<20} {load(name)['description']}")
+        print(f"  {name:<30} {load(name)['description']}")

@@ -6,7 +6,12 @@ from .facts import BALANCED
 
 
 def shown(value):
-    return "-" if value is None else str(value)
+    return "-" if value is None else printable(str(value))
+
+
+def printable(text: str) -> str:
+    """Control characters as \\xNN, so that a value holding one shows."""
+    return "".join(c if c.isprintable() else f"\\x{ord(c):02x}" for c in text)
 
 
 def seconds(at_ms):
@@ -15,13 +20,25 @@ def seconds(at_ms):
 
 def format_report(report: dict) -> str:
     out = []
-    for section in (run_section, timeline_section, received_section, session_section,
-                    wireless_section, log_section, settings_section, class_keys_section,
-                    scheme_section, powercfg_section, guide_section):
+    for section in (faults_section, run_section, timeline_section, received_section,
+                    session_section, wireless_section, log_section, settings_section,
+                    class_keys_section, class_tree_section, scheme_section, powercfg_section,
+                    guide_section):
         lines = section(report)
         if lines:
             out.extend(lines + [""])
     return "\n".join(out[:-1]) + "\n"
+
+
+def faults_section(report):
+    survey = report.get("faults")
+    if survey is None:
+        return []
+    lines = ["Faults this computer had:"] + ["  " + fault for fault in survey["had"]]
+    lines.append("Effects exactly as on the default computer despite them: " +
+                 (", ".join(survey["intact"]) or "(none)"))
+    lines.append("Effects that differ: " + (", ".join(survey["changed"]) or "(none)"))
+    return lines
 
 
 def run_section(report):
@@ -37,6 +54,9 @@ def run_section(report):
         f" {run['pauses_total_s']:.1f} s of built-in pauses, {run['outside_pauses_s']:.1f} s"
         " outside them",
     ]
+    if run.get("emulator_crashes_before"):
+        lines.append(f"  (run {run['emulator_crashes_before'] + 1}: the i386 emulator killed"
+                     " the runs before it)")
     for pause in run["pauses"]:
         lines.append(f"  pause {pause['ms'] / 1000:>4g} s  {pause['what']}")
     lines.append(f"  polls {polls['count']:>4} x 0.2 s  waiting for the script host ({polls['how']})")
@@ -54,7 +74,7 @@ def run_section(report):
 def timeline_section(report):
     lines = ["Timeline (seconds since the run began):"]
     for row in report["timeline"]:
-        lines.append(f"  {seconds(row['at_ms'])}  {row['source']:<13} {row['what']}")
+        lines.append(f"  {seconds(row['at_ms'])}  {row['source']:<13} {printable(row['what'])}")
     return lines
 
 
@@ -117,7 +137,7 @@ def log_section(report):
     if not log["present"]:
         return lines + ["  (not written)"]
     for entry in log["entries"]:
-        lines.append(f"  {entry['time']:<13} {entry['text']}")
+        lines.append(f"  {entry['time']:<13} {printable(entry['text'])}")
     lines.append("  lines end in CR CR LF: " + ("yes" if log["lines_end_in_cr_cr_lf"] else "NO"))
     return lines
 
@@ -148,6 +168,15 @@ def class_keys_section(report):
     return lines
 
 
+def class_tree_section(report):
+    changes = report["class_tree_changes"]
+    lines = ["Keys under the class roots that the run created or changed:"]
+    for key, values in changes.items():
+        lines.append("  " + printable(key))
+        lines.extend(before_after(values["before"] or {}, values["after"] or {}, "    "))
+    return lines if changes else lines + ["  (none)"]
+
+
 def scheme_section(report):
     before, after = report["balanced_scheme"]["before"], report["balanced_scheme"]["after"]
     yes_no = lambda flag: "yes" if flag else "no"
@@ -168,8 +197,10 @@ def powercfg_section(report):
     for number, command in enumerate(report["powercfg_commands"], 1):
         took = f"{command['took_ms']:4} ms" if command["took_ms"] is not None else "   ? ms"
         overlapped = "  (OVERLAPPED another command)" if command.get("overlapped") else ""
-        lines.append(f"  {number:2}. exit {command['exit_code']}  {took}  {command['parameters']}"
-                     f"{overlapped}")
+        if command["exit_code"] is None and command.get("running_when_next_started"):
+            overlapped = "  (never ended: still running when the next one started)"
+        lines.append(f"  {number:2}. exit {shown(command['exit_code'])}  {took}"
+                     f"  {command['parameters']}{overlapped}")
     return lines if report["powercfg_commands"] else lines + ["  (none)"]
 
 

@@ -91,11 +91,12 @@ def built_in_pauses(report):
     marks = thread_marks(report)
     pauses = []
     if report["runs"] == "program":
+        # After the installer's last event: its start, or how it ended.
         installer = [i for i, e in enumerate(report["journal"]) if e["program"] == "Setup1.exe"]
         if installer:
             pauses.append(Pause("program, after the installer", 10000,
-                                report["journal"][installer[0]]["at_ms"],
-                                ("journal", installer[0]), INSTALLER_EXIT_AND_LIBRARY_LOAD_MS))
+                                report["journal"][installer[-1]]["at_ms"],
+                                ("journal", installer[-1]), INSTALLER_EXIT_AND_LIBRARY_LOAD_MS))
         else:  # nothing observed before it: the run's start includes Wine's
             pauses.append(Pause("program, after the installer", 10000, 0, None, 0))
     wlanid = report["settings_key"]["after"].get("WLANID") or ""
@@ -108,7 +109,8 @@ def built_in_pauses(report):
             if len(wlanid) < 3:
                 pauses.append(Pause(f"wireless attempt {number}, WLANID short", 2000,
                                     last + 4000, ("log", attempt[-1]), 0))
-    polls = {"count": 0, "how": "no script launched"}
+    polls = {"count": 0, "how": "no script launched" if entries else
+             "not known: the pass's pauses are derived from its log, and it has none"}
     calls = [i for i, entry in enumerate(entries) if entry["text"].startswith(SCRIPT_CALL)]
     if calls:
         call = entries[calls[0]]
@@ -218,10 +220,12 @@ def build_timeline(report):
         if row:
             rows.append(row)
     for command in report["powercfg_commands"]:
-        if command["started_ms"] is not None:
-            rows.append((command["started_ms"], "powercfg.exe",
-                         f"{command['parameters']}  -> exit {command['exit_code']}"
-                         f" after {command['took_ms']} ms"))
+        if command["started_ms"] is None:
+            continue
+        outcome = "never ended" if command["exit_code"] is None else \
+            f"exit {command['exit_code']} after {command['took_ms']} ms"
+        rows.append((command["started_ms"], "powercfg.exe",
+                     f"{command['parameters']}  -> {outcome}"))
     for entry in report["log"]["entries"]:
         rows.append((entry["at_ms"], "activity log", entry["text"]))
     for pause in pauses:
