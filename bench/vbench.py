@@ -28,8 +28,12 @@ from virtual_computer.check import check_all, differences, stable_facts
 from virtual_computer.machine import Machine
 
 
-# Under qemu-user a run may be killed by the emulator itself: so many tries.
-EMULATED_TRIES = 4
+# Under qemu-user the emulator itself kills or hangs a run now and then, and
+# the out-of-process BIOS server fails to start at times: a single run is
+# tried again when the emulator killed or hung it, a checked profile
+# (check-all) until it passes; a real fault fails every try.
+EMULATED_RUN_TRIES = 2
+EMULATED_CHECK_TRIES = 3
 
 
 def i386_emulated() -> bool:
@@ -91,16 +95,19 @@ def command_run(args) -> int:
     profile = profiles.load(args.profile)
     out = Path(args.out).resolve()
     out.mkdir(parents=True, exist_ok=True)
-    tries = EMULATED_TRIES if i386_emulated() else 1
+    tries = args.tries or (EMULATED_RUN_TRIES if i386_emulated() else 1)
     for attempt in range(1, tries + 1):
         report = run_once(profile, Path(args.bin), Path(args.bench_bin), out, args.quiet)
         code = report["run"]["exit_code"]
-        if code >= 0 or attempt == tries:
+        if (code is not None and code >= 0) or attempt == tries:
             break
         # The wine process itself died of a host signal: the emulator crashed.
         # A Windows program that crashes ends with an exception code instead.
-        print(f"try {attempt} of {profile['name']}: the run was killed by host signal {-code}"
-              " (the i386 emulator crashed); running it again", flush=True)
+        # The emulator also hangs at times; a real hang hangs every try.
+        what = f"was killed by host signal {-code}" if code is not None else \
+            f"did not end within {layout.RUN_TIMEOUT_S} s"
+        print(f"try {attempt} of {profile['name']}: the run {what} (the i386 emulator"
+              " crashed or hung); running it again", flush=True)
     report["run"]["emulator_crashes_before"] = attempt - 1
     text = text_report.format_report(report)
     (out / "report.txt").write_text(text)
@@ -129,8 +136,15 @@ def command_draft_expected(args) -> int:
 
 def command_check_all(args) -> int:
     names = args.profiles.split(",") if args.profiles else profiles.names()
+    if i386_emulated():
+        unstable = [name for name in names if profiles.load(name)["unstable_under_emulation"]]
+        for name in unstable:
+            print(f"  {name:<30} left out: 32-bit programs run through qemu-user here, and"
+                  f" {profiles.load(name)['unstable_under_emulation']}")
+        names = [name for name in names if name not in unstable]
     return check_all(Path(__file__).resolve(), names, profiles.fault_profiles(), args.bin,
-                     args.bench_bin, Path(args.out).resolve(), args.jobs)
+                     args.bench_bin, Path(args.out).resolve(), args.jobs,
+                     EMULATED_CHECK_TRIES if i386_emulated() else 1)
 
 
 def main() -> int:
@@ -143,6 +157,9 @@ def main() -> int:
     run_parser.add_argument("--check", action="store_true",
                             help="compare the report with the profile's expected facts")
     run_parser.add_argument("--quiet", action="store_true", help="print only the check")
+    run_parser.add_argument("--tries", type=int, default=0,
+                            help="runs when the emulator kills or hangs one (default: 2 under"
+                                 " emulation, else 1)")
     all_parser = commands.add_parser("check-all", help="run and check every profile")
     all_parser.add_argument("--jobs", type=int, default=4, help="profiles run at once")
     all_parser.add_argument("--profiles", help="only these profiles, comma-separated")

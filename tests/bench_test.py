@@ -13,7 +13,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
 
-from virtual_computer import facts, guide, package, timeline  # noqa: E402
+from virtual_computer import facts, faults, guide, layout, package, timeline  # noqa: E402
 from virtual_computer.check import differences  # noqa: E402
 
 
@@ -145,6 +145,60 @@ class JournalTest(unittest.TestCase):
         self.assertEqual([(0, 9), (1, 7)], [(c["exit_code"], c["took_ms"]) for c in commands])
         self.assertTrue(all(c.get("overlapped") for c in commands))
         self.assertEqual(["crvGetMachineId in x.exe"], received["machine_id_calls"])
+
+
+    def test_a_command_that_never_ends_was_running_when_the_next_started(self):
+        events = [{"at_ms": 0, "program": "powercfg.exe", "event": "start -a"},
+                  {"at_ms": 5, "program": "powercfg.exe", "event": "hangs -a"},
+                  {"at_ms": 60005, "program": "powercfg.exe", "event": "start -b"},
+                  {"at_ms": 60100, "program": "powercfg.exe", "event": "exit 0 -b"},
+                  {"at_ms": 60200, "program": "powercfg.exe", "event": "start -c"},
+                  {"at_ms": 60300, "program": "powercfg.exe", "event": "exit 0 -c"}]
+        _, commands, _, _ = facts.split_journal(events)
+        facts.mark_overlaps(commands)
+        self.assertEqual([(None, True), (0, False), (0, False)],
+                         [(c["exit_code"], c.get("running_when_next_started", False))
+                          for c in commands])
+
+
+def effects_of(exit_code=0, wlanid="WLAN", log=("a", "b"), scheme="Corvane Optimized"):
+    """The facts a fault survey reads, as a report or expected facts hold them."""
+    return {"run": {"exit_code": exit_code},
+            "makers_components_received": {"installer_command_line": "Setup1.exe /q"},
+            "installer_session": {"pass_reached_end_marker": bool(log)},
+            "settings_key": {"after": {"MachineID": "M", "Control-GUID1": "x"}},
+            "wireless": {"WLANID": wlanid, "Msg": "Get Wireless ID OK"},
+            "processes": [{"program": "Vireo_Win7.vbs", "event": "started /s"}],
+            "class_keys": {"k": {"before": {}, "after": {"PnPCapabilities": 288}}},
+            "balanced_scheme": {"after": {"name": scheme}},
+            "powercfg_commands": [{"parameters": "-S x", "exit_code": 0}],
+            "log": {"entries": [{"text": text} for text in log]}}
+
+
+class FaultSurveyTest(unittest.TestCase):
+    def test_effects_are_intact_only_where_they_equal_the_default_computers(self):
+        reference = effects_of()
+        rows = [({}, []),
+                ({"log": ()}, ["end marker logged", "activity log"]),
+                ({"wlanid": "PCI\\X", "log": ("a", "c")}, ["wireless adapter recorded",
+                                                          "activity log"]),
+                ({"scheme": "Balanced", "exit_code": 3},
+                 ["exit code", "Balanced scheme configured and active"])]
+        for changes, changed in rows:
+            survey = faults.survey(effects_of(**changes), ["f"], reference)
+            self.assertEqual(changed, survey["changed"], changes)
+            self.assertEqual(len(faults.EFFECTS), len(survey["intact"]) + len(changed))
+
+
+class RegistryLayoutTest(unittest.TestCase):
+    def test_values_of_each_type_as_regedit_text(self):
+        rows = [("REG_DWORD", 7, '"G"=dword:00000007'),
+                ("REG_SZ", "a\\b", '"G"="a\\\\b"'),
+                ("REG_SZ", "", '"G"=""'),
+                ("REG_EXPAND_SZ", "%X%", '"G"=hex(2):25,00,58,00,25,00,00,00'),
+                ("REG_MULTI_SZ", ["a", "b"], '"G"=hex(7):61,00,00,00,62,00,00,00,00,00')]
+        for kind, data, text in rows:
+            self.assertEqual(text, layout.typed_reg_value("G", kind, data), kind)
 
 
 class DifferencesTest(unittest.TestCase):

@@ -33,7 +33,7 @@ def differences(expected, actual, where="report"):
 
 
 def check_all(script: Path, names, fault_names, bin_dir: str, bench_bin: str, out_root: Path,
-              jobs: int):
+              jobs: int, tries: int = 1):
     """Runs every profile with --check, `jobs` at a time; each prefix has its
     own server, so the runs do not meet. The fault profiles among them are
     counted apart: a fault is survived when its profile passes. Returns the
@@ -42,25 +42,30 @@ def check_all(script: Path, names, fault_names, bin_dir: str, bench_bin: str, ou
         out = out_root / name
         out.mkdir(parents=True, exist_ok=True)
         started = time.monotonic()
-        with open(out / "check.txt", "wb") as log:
-            code = subprocess.run([sys.executable, str(script), "run", "--bin", bin_dir,
-                                   "--bench-bin", bench_bin, "--profile", name, "--out", str(out),
-                                   "--check", "--quiet"],
-                                  stdout=log, stderr=subprocess.STDOUT,
-                                  stdin=subprocess.DEVNULL).returncode
+        for attempt in range(1, tries + 1):
+            with open(out / "check.txt", "ab" if attempt > 1 else "wb") as log:
+                if attempt > 1:
+                    log.write(f"--- try {attempt} of {tries}\n".encode())
+                    log.flush()
+                code = subprocess.run([sys.executable, str(script), "run", "--bin", bin_dir,
+                                       "--bench-bin", bench_bin, "--profile", name, "--out",
+                                       str(out), "--check", "--quiet", "--tries", "1"],
+                                      stdout=log, stderr=subprocess.STDOUT,
+                                      stdin=subprocess.DEVNULL).returncode
+            if code == 0:
+                break
         if code == 0:
             # A passed profile keeps its reports; its prefix (about a gigabyte)
             # is only worth keeping to look into a failure.
             shutil.rmtree(out / "prefix", ignore_errors=True)
-        crashes = (out / "check.txt").read_text().count("the i386 emulator crashed")
-        return name, code, time.monotonic() - started, crashes
+        return name, code, time.monotonic() - started, attempt
 
     started = time.monotonic()
     failed = []
     with ThreadPoolExecutor(max_workers=jobs) as pool:
-        for name, code, took, crashes in pool.map(check_one, names):
+        for name, code, took, attempts in pool.map(check_one, names):
             verdict = "passed" if code == 0 else "FAILED"
-            retried = f", run again after {crashes} emulator crashes" if crashes else ""
+            retried = f", on try {attempts} of {tries}" if tries > 1 else ""
             print(f"  {name:<30} {verdict}  ({took:.0f} s{retried})", flush=True)
             if code != 0:
                 failed.append(name)

@@ -234,13 +234,17 @@ def hold_log_file(machine: Machine, bench_bin: Path):
 
 def run_product(machine: Machine, profile: dict):
     """Runs the product once at real speed: the program, or msiexec installing
-    the package. Returns (exit code, seconds)."""
+    the package. Returns (exit code, seconds); the exit code is None when the
+    run did not end within RUN_TIMEOUT_S."""
     if profile["runs"] == "installer-package":
         command = ("msiexec", "/i", PACKAGE_PATH, "/qn", "/l*v", MSIEXEC_LOG)
     else:
         command = (SETUP_FOLDER + r"\defaults-runner.exe",)
     started = time.monotonic()
-    result = machine.wine(*command, timeout=RUN_TIMEOUT_S)
+    try:
+        result = machine.wine(*command, timeout=RUN_TIMEOUT_S)
+    except subprocess.TimeoutExpired:
+        return None, time.monotonic() - started  # no exit code: it did not end
     return result.returncode, time.monotonic() - started
 
 

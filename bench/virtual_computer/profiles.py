@@ -28,6 +28,8 @@ DEFAULTS = {
                                 # of three REG_SZ values; type REG_SZ, REG_EXPAND_SZ,
                                 # REG_MULTI_SZ (data a list) or REG_DWORD
     "script_host_lingers_ms": 0,  # how long the maker's script keeps its host running
+    "unstable_under_emulation": None,  # why the profile cannot be run where Wine's 32-bit
+                                       # side runs through qemu-user: left out there
     "checks_deployment_guide": False,  # after the run, the reg query lines of
                                        # docs/deployment.md must print what it shows
 }

@@ -50,7 +50,7 @@ def run_section(report):
     lines = [
         f"Virtual computer: {report['profile']} - {report['description']}",
         f"Windows 7 {windows}; runs {runner}",
-        f"Run: exit code {run['exit_code']}, {run['duration_s']:.1f} s in all:"
+        f"Run: exit code {shown(run['exit_code'])}, {run['duration_s']:.1f} s in all:"
         f" {run['pauses_total_s']:.1f} s of built-in pauses, {run['outside_pauses_s']:.1f} s"
         " outside them",
     ]
