@@ -29,8 +29,8 @@ std::string InAnsiCodePage(const std::string& utf8) {
     if (wide <= 0) return "";
     std::wstring text(static_cast<size_t>(wide), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &text[0], wide);
-    const int narrow = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr,
-                                           nullptr);
+    const int narrow =
+        WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
     if (narrow <= 0) return "";
     std::string ansi(static_cast<size_t>(narrow), '\0');
     WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &ansi[0], narrow, nullptr, nullptr);
