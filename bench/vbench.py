@@ -101,9 +101,10 @@ def command_run(args) -> int:
         code = report["run"]["exit_code"]
         if (code is not None and code >= 0) or attempt == tries:
             break
-        # The wine process itself died of a host signal: the emulator crashed.
-        # A Windows program that crashes ends with an exception code instead.
-        # The emulator also hangs at times; a real hang hangs every try.
+        # The wine process itself died of a host signal: the emulator crashed
+        # (under emulation a crash of the product can end so too, and then
+        # crashes again). The emulator also hangs at times; a real hang hangs
+        # every try.
         what = f"was killed by host signal {-code}" if code is not None else \
             f"did not end within {layout.RUN_TIMEOUT_S} s"
         print(f"try {attempt} of {profile['name']}: the run {what} (the i386 emulator"
