@@ -337,15 +337,11 @@ HRESULT WideElementsOutput(const Configuration& config, ULONG outSize, VARIANT* 
     return S_OK;
 }
 
-// outSize x 1 bytes: the first dimension has outSize elements, and with a
-// second dimension of one element the bytes lie in index order.
-HRESULT TwoDimensionsOutput(const Configuration& config, ULONG outSize, VARIANT* output) {
-    SAFEARRAYBOUND bounds[2];
-    bounds[0].lLbound = 0;
-    bounds[0].cElements = outSize;
-    bounds[1].lLbound = 0;
-    bounds[1].cElements = 1;
-    UniqueSafeArray array(SafeArrayCreate(VT_UI1, 2, bounds));
+// A byte array of the given bounds whose first outSize bytes hold the
+// records, put into the output variant.
+HRESULT RecordArrayOutput(const Configuration& config, UINT dimensions, SAFEARRAYBOUND* bounds,
+                          ULONG outSize, VARIANT* output) {
+    UniqueSafeArray array(SafeArrayCreate(VT_UI1, dimensions, bounds));
     if (array.get() == nullptr) return E_OUTOFMEMORY;
     if (outSize > 0) {
         ArrayData data(array.get());
@@ -356,20 +352,23 @@ HRESULT TwoDimensionsOutput(const Configuration& config, ULONG outSize, VARIANT*
     return S_OK;
 }
 
+// outSize x 1 bytes: the first dimension has outSize elements, and with a
+// second dimension of one element the bytes lie in index order.
+HRESULT TwoDimensionsOutput(const Configuration& config, ULONG outSize, VARIANT* output) {
+    SAFEARRAYBOUND bounds[2];
+    bounds[0].lLbound = 0;
+    bounds[0].cElements = outSize;
+    bounds[1].lLbound = 0;
+    bounds[1].cElements = 1;
+    return RecordArrayOutput(config, 2, bounds, outSize, output);
+}
+
 // The records in outSize elements numbered from the configured lower bound.
 HRESULT LowerBoundOutput(const Configuration& config, ULONG outSize, VARIANT* output) {
     SAFEARRAYBOUND bounds;
     bounds.lLbound = config.lowerBound;
     bounds.cElements = outSize;
-    UniqueSafeArray array(SafeArrayCreate(VT_UI1, 1, &bounds));
-    if (array.get() == nullptr) return E_OUTOFMEMORY;
-    if (outSize > 0) {
-        ArrayData data(array.get());
-        if (data.bytes() == nullptr) return E_UNEXPECTED;
-        CopyRecords(config, data.bytes(), outSize);
-    }
-    PutArray(output, VT_UI1, array);
-    return S_OK;
+    return RecordArrayOutput(config, 1, &bounds, outSize, output);
 }
 
 // Success, but the output variant holds a number where the array belongs.
