@@ -116,22 +116,9 @@ LONG g_serverLocks = 0;
 DWORD g_mainThread = 0;
 ULONGLONG g_idleSince = 0;
 
-DWORD g_classCookie = 0;
-
-// Takes the class object back from COM, once.
-void RevokeClassObject() {
-    if (g_classCookie == 0) return;
-    CoRevokeClassObject(g_classCookie);
-    g_classCookie = 0;
-}
-
-// The server is done once no object and no lock is left. The class object is
-// revoked at once, so that an activation that follows goes to a new server
-// instead of to this one's queue, which is no longer read.
+// The server is done once no object and no lock is left.
 void QuitIfUnused() {
-    if (g_liveObjects != 0 || g_serverLocks != 0) return;
-    RevokeClassObject();
-    PostThreadMessageA(g_mainThread, WM_QUIT, 0, 0);
+    if (g_liveObjects == 0 && g_serverLocks == 0) PostThreadMessageA(g_mainThread, WM_QUIT, 0, 0);
 }
 
 void ObjectCreated() { InterlockedIncrement(&g_liveObjects); }
@@ -740,8 +727,9 @@ int Serve() {
     // Creates this thread's message queue before anything posts to it.
     PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
 
+    DWORD cookie = 0;
     const HRESULT registered = CoRegisterClassObject(
-        CLSID_crvwmiex, &g_factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &g_classCookie);
+        CLSID_crvwmiex, &g_factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
     if (FAILED(registered)) {
         ReportError("cannot register the class object", static_cast<DWORD>(registered));
         return 1;
@@ -759,7 +747,7 @@ int Serve() {
         DispatchMessageA(&message);
     }
     if (timer != 0) KillTimer(nullptr, timer);
-    RevokeClassObject();
+    CoRevokeClassObject(cookie);
     return 0;
 }
 
