@@ -56,7 +56,7 @@ def run_once(profile: dict, bin_dir: Path, bench_bin: Path, out: Path, quiet: bo
         if not quiet:
             print("Running the product at real speed (about half a minute) ...", flush=True)
         if profile["log_file_held_open"]:
-            holder = layout.hold_log_file(machine, bench_bin)
+            holder = layout.hold_log_file(machine)
         clock = facts.RunClock(time.time())
         exit_code, duration_s = layout.run_product(machine, profile)
         layout.wait_for_script_host(machine, profile["script_host_lingers_ms"] / 1000 + 10)

@@ -214,7 +214,7 @@ def devmaker(machine: Machine, bench_bin: Path, *args):
         raise RuntimeError(f"devmaker {' '.join(args)} failed: {result.stderr!r}")
 
 
-def hold_log_file(machine: Machine, bench_bin: Path):
+def hold_log_file(machine: Machine):
     """Starts a process that holds the activity log open without sharing
     until the computer stops; returns it once it holds the file."""
     holder = subprocess.Popen(["wine", LINGER_PATH, str(RUN_TIMEOUT_S * 1000), LOG_PATH],
