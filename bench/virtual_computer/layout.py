@@ -110,9 +110,7 @@ def lay_out_computer(machine: Machine, bin_dir: Path, bench_bin: Path, profile: 
 
 def reg_value(name: str, value) -> str:
     """One value as regedit text: a number is a DWORD, a text a string."""
-    if isinstance(value, int):
-        return f'"{name}"=dword:{value:08x}'
-    return f'"{name}"="{reg_escaped(value)}"'
+    return typed_reg_value(name, "REG_DWORD" if isinstance(value, int) else "REG_SZ", value)
 
 
 def reg_escaped(text: str) -> str:
