@@ -157,6 +157,13 @@ def registry_layout(profile: dict):
     if profile["powercfg_hangs_on"]:
         lines.append(reg_value("HangsOn", profile["powercfg_hangs_on"]))
     lines.append("")
+    # A factory image has no just-in-time debugger: a program that crashes ends
+    # at once with its exception code, where Wine would start its own debugger
+    # (slow, and under emulation it can hang). Both registry views, for the
+    # 32-bit programs of a 64-bit prefix.
+    for software in ("Software", r"Software\Wow6432Node"):
+        lines += [f"[HKEY_LOCAL_MACHINE\\{software}\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug]",
+                  '"Debugger"=""', ""]
     # On Windows CurrentControlSet is a link to ControlSet001; Wine keeps two
     # trees, so the image's keys are laid out under both.
     for root in CLASS_ROOTS:
