@@ -8,8 +8,9 @@
 //   crvwmiex /RegServer     registers the class, the type library and the
 //                           "crvwmiex" service entry (which is never started)
 //   crvwmiex /UnregServer   removes all three
-//   crvwmiex [-Embedding]   serves until the last object is gone, or until
-//                           60 s pass without any object
+//   crvwmiex [-Embedding]   serves until the last object and lock are gone
+//                           (and LingerMs more, read at start), or until 60 s
+//                           pass without any object
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -113,21 +114,31 @@ private:
 
 LONG g_liveObjects = 0;
 LONG g_serverLocks = 0;
-DWORD g_mainThread = 0;
 ULONGLONG g_idleSince = 0;
+// How long the server stays after its last object and lock are gone. The pass
+// asks again at once after a failed attempt; with a linger that request
+// reaches this server rather than one that is already leaving.
+ULONGLONG g_lingerMs = 0;
+// Whether a client has created an object or locked the server yet: until
+// then only the minute without objects ends it.
+bool g_served = false;
 
-// The server is done once no object and no lock is left.
-void QuitIfUnused() {
-    if (g_liveObjects == 0 && g_serverLocks == 0) PostThreadMessageA(g_mainThread, WM_QUIT, 0, 0);
+// The server is done once its clients have left no object and no lock for
+// the linger time, or once no object has been left for a minute, whatever the
+// locks say.
+bool ServerIsDone() {
+    if (g_liveObjects != 0) return false;
+    const ULONGLONG idle = GetTickCount64() - g_idleSince;
+    return idle >= kIdleLimitMs || (g_served && g_serverLocks == 0 && idle >= g_lingerMs);
 }
 
-void ObjectCreated() { InterlockedIncrement(&g_liveObjects); }
+void ObjectCreated() {
+    InterlockedIncrement(&g_liveObjects);
+    g_served = true;
+}
 
 void ObjectDestroyed() {
-    if (InterlockedDecrement(&g_liveObjects) == 0) {
-        g_idleSince = GetTickCount64();
-        QuitIfUnused();
-    }
+    if (InterlockedDecrement(&g_liveObjects) == 0) g_idleSince = GetTickCount64();
 }
 
 // ---------------------------------------------------------------------------
@@ -552,9 +563,9 @@ public:
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
         if (lock) {
             InterlockedIncrement(&g_serverLocks);
-        } else if (InterlockedDecrement(&g_serverLocks) == 0) {
-            if (g_liveObjects == 0) g_idleSince = GetTickCount64();
-            QuitIfUnused();
+            g_served = true;
+        } else if (InterlockedDecrement(&g_serverLocks) == 0 && g_liveObjects == 0) {
+            g_idleSince = GetTickCount64();
         }
         return S_OK;
     }
@@ -722,10 +733,7 @@ int Serve() {
         ReportError("cannot initialise COM", static_cast<DWORD>(com.result()));
         return 1;
     }
-    g_mainThread = GetCurrentThreadId();
     MSG message;
-    // Creates this thread's message queue before anything posts to it.
-    PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
 
     DWORD cookie = 0;
     const HRESULT registered = CoRegisterClassObject(
@@ -735,18 +743,27 @@ int Serve() {
         return 1;
     }
     g_idleSince = GetTickCount64();
-    // A once-a-second check ends the server after a minute without objects,
-    // whatever the locks say.
-    const UINT_PTR timer = SetTimer(nullptr, 0, 1000, nullptr);
+    DWORD lingerMs = 0;
+    DWORD size = sizeof(lingerMs);
+    if (RegGetValueA(HKEY_CURRENT_USER, kConfigKey, "LingerMs", RRF_RT_REG_DWORD, nullptr,
+                     &lingerMs, &size) == ERROR_SUCCESS)
+        g_lingerMs = lingerMs;
+    // A check four times a second ends the server.
+    const UINT_PTR timer = SetTimer(nullptr, 0, 250, nullptr);
+    if (timer == 0) {
+        ReportError("cannot set the timer", GetLastError());
+        CoRevokeClassObject(cookie);
+        return 1;
+    }
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
         if (message.message == WM_TIMER && message.hwnd == nullptr && message.wParam == timer) {
-            if (g_liveObjects == 0 && GetTickCount64() - g_idleSince >= kIdleLimitMs) break;
+            if (ServerIsDone()) break;
             continue;
         }
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    if (timer != 0) KillTimer(nullptr, timer);
+    KillTimer(nullptr, timer);
     CoRevokeClassObject(cookie);
     return 0;
 }

@@ -21,6 +21,7 @@ SCRIPT_GUIDS = SCRIPT_CONFIG + r"\Guids"
 INSTALLER_CONFIG = r"HKEY_CURRENT_USER\Software\CorvaneBench\installer"
 POWERCFG_CONFIG = r"HKEY_CURRENT_USER\Software\CorvaneBench\powercfg"
 RUN_TIMEOUT_S = 240
+BIOS_SERVER_LINGER_MS = 10000
 
 WIRELESS_CARD_RECORD = "01008680374286801112"
 NET_DEVICE_CLASS = "{4d36e972-e325-11ce-bfc1-08002be10318}"
@@ -144,6 +145,10 @@ def registry_layout(profile: dict):
             lines.append(f'"{name}"=hex:' + ",".join(value[i:i + 2] for i in range(0, len(value), 2)))
         else:
             lines.append(reg_value(name, value))
+    if "bios-server" not in profile["absent"]:
+        # The server stays 10 s after its last object, so the pass's attempts
+        # one after another all reach one server.
+        lines.append(reg_value("LingerMs", BIOS_SERVER_LINGER_MS))
     lines += ["", f"[{SCRIPT_CONFIG}]",
               f'"LingerMs"=dword:{int(profile["script_host_lingers_ms"]):08x}']
     if profile["guid_values"] is not None:

@@ -174,9 +174,15 @@ std::string LogMessage(const std::string& line) {
 
 std::string BiosServerPath() { return ProgramFilesFolder() + "\\Corvane\\Shared\\crvwmiex.exe"; }
 
+// A server started by an earlier test may still be running (it stays a few
+// seconds after its last object) and keeps its executable open: an identical
+// copy in place is left as it is.
 void InstallBiosServer() {
     EnsureFolder(ProgramFilesFolder() + "\\Corvane\\Shared");
-    CopyFileOrFail(BenchBuildFolder() + "\\crvwmiex.exe", BiosServerPath());
+    const std::string source = BenchBuildFolder() + "\\crvwmiex.exe";
+    const auto installed = ReadFileBytes(BiosServerPath());
+    if (installed && installed == ReadFileBytes(source)) return;
+    CopyFileOrFail(source, BiosServerPath());
 }
 
 void RunBiosServer(const char* argument) {
