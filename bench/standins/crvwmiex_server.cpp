@@ -122,6 +122,7 @@ ULONGLONG g_lingerMs = 0;
 // Whether a client has created an object or locked the server yet: until
 // then only the minute without objects ends it.
 bool g_served = false;
+DWORD g_mainThread = 0;
 
 // The server is done once its clients have left no object and no lock for
 // the linger time, or once no object has been left for a minute, whatever the
@@ -132,13 +133,23 @@ bool ServerIsDone() {
     return idle >= kIdleLimitMs || (g_served && g_serverLocks == 0 && idle >= g_lingerMs);
 }
 
+// Without a linger the server leaves as soon as its last object and lock are
+// gone.
+void QuitNowIfUnused() {
+    if (g_lingerMs == 0 && g_liveObjects == 0 && g_serverLocks == 0)
+        PostThreadMessageA(g_mainThread, WM_QUIT, 0, 0);
+}
+
 void ObjectCreated() {
     InterlockedIncrement(&g_liveObjects);
     g_served = true;
 }
 
 void ObjectDestroyed() {
-    if (InterlockedDecrement(&g_liveObjects) == 0) g_idleSince = GetTickCount64();
+    if (InterlockedDecrement(&g_liveObjects) == 0) {
+        g_idleSince = GetTickCount64();
+        QuitNowIfUnused();
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -566,6 +577,7 @@ public:
             g_served = true;
         } else if (InterlockedDecrement(&g_serverLocks) == 0 && g_liveObjects == 0) {
             g_idleSince = GetTickCount64();
+            QuitNowIfUnused();
         }
         return S_OK;
     }
@@ -733,7 +745,10 @@ int Serve() {
         ReportError("cannot initialise COM", static_cast<DWORD>(com.result()));
         return 1;
     }
+    g_mainThread = GetCurrentThreadId();
     MSG message;
+    // Creates this thread's message queue before anything posts to it.
+    PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
 
     DWORD cookie = 0;
     const HRESULT registered = CoRegisterClassObject(
