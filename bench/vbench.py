@@ -31,7 +31,8 @@ from virtual_computer.machine import Machine
 # Under qemu-user the emulator itself kills or hangs a run now and then, and
 # the out-of-process BIOS server fails to start at times: a single run is
 # tried again when the emulator killed or hung it, a checked profile
-# (check-all) until it passes; a real fault fails every try.
+# (check-all) until it passes, alone after the first round; a real fault fails
+# every try.
 EMULATED_RUN_TRIES = 2
 EMULATED_CHECK_TRIES = 3
 

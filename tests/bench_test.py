@@ -14,7 +14,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
 
 from virtual_computer import facts, faults, guide, layout, package, timeline  # noqa: E402
-from virtual_computer.check import differences  # noqa: E402
+from virtual_computer.check import check_all, differences  # noqa: E402
 
 
 def entry(at_ms, text):
@@ -209,6 +209,37 @@ class DifferencesTest(unittest.TestCase):
         self.assertEqual(3, len(found))
         self.assertTrue(found[0].startswith("report.a: expected 2"))
         self.assertIn("report.c.f: missing", found[2])
+
+
+# Stands in for "vbench.py run": journals its start and end, fails as its
+# profile's name says ("broken" always, "flaky" on its first run).
+FAKE_RUN = """import sys, time
+from pathlib import Path
+name = sys.argv[sys.argv.index("--profile") + 1]
+journal = Path(sys.argv[sys.argv.index("--out") + 1]).parent / "journal.txt"
+runs = sum(1 for line in journal.read_text().splitlines() if line == "start " + name) \
+    if journal.exists() else 0
+with open(journal, "a") as f: f.write("start " + name + "\\n")
+time.sleep(0.3)
+with open(journal, "a") as f: f.write("end " + name + "\\n")
+sys.exit(1 if name == "broken" or (name == "flaky" and runs == 0) else 0)
+"""
+
+
+class CheckAllTest(unittest.TestCase):
+    def test_failed_profiles_run_again_one_at_a_time_after_the_first_round(self):
+        with tempfile.TemporaryDirectory() as folder:
+            script = Path(folder) / "fake_run.py"
+            script.write_text(FAKE_RUN)
+            names = ["broken", "flaky", "steady"]
+            code = check_all(script, names, ["broken", "flaky"], "bin", "bench", Path(folder),
+                             jobs=3, tries=3)
+            journal = (Path(folder) / "journal.txt").read_text().splitlines()
+        self.assertEqual(1, code)
+        self.assertEqual({"start broken", "start flaky", "start steady"}, set(journal[:3]),
+                         "the first round runs all three at once")
+        self.assertEqual(["start broken", "end broken"] * 2 + ["start flaky", "end flaky"],
+                         journal[6:], "then each failed profile alone, up to three runs in all")
 
 
 GUIDE_TEXT = """# Guide

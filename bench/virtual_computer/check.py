@@ -35,41 +35,52 @@ def differences(expected, actual, where="report"):
 def check_all(script: Path, names, fault_names, bin_dir: str, bench_bin: str, out_root: Path,
               jobs: int, tries: int = 1):
     """Runs every profile with --check, `jobs` at a time; each prefix has its
-    own server, so the runs do not meet. The fault profiles among them are
-    counted apart: a fault is survived when its profile passes. Returns the
-    process exit code."""
-    def check_one(name):
+    own server, so the runs do not meet. A profile that fails is run again, up
+    to `tries` runs in all, alone once the first round is over (under emulation
+    a run competing for the cores can miss Wine's activation timeout). The
+    fault profiles among them are counted apart: a fault is survived when its
+    profile passes. Returns the process exit code."""
+    def try_one(name, attempt):
         out = out_root / name
         out.mkdir(parents=True, exist_ok=True)
         started = time.monotonic()
-        for attempt in range(1, tries + 1):
-            with open(out / "check.txt", "ab" if attempt > 1 else "wb") as log:
-                if attempt > 1:
-                    log.write(f"--- try {attempt} of {tries}\n".encode())
-                    log.flush()
-                code = subprocess.run([sys.executable, str(script), "run", "--bin", bin_dir,
-                                       "--bench-bin", bench_bin, "--profile", name, "--out",
-                                       str(out), "--check", "--quiet", "--tries", "1"],
-                                      stdout=log, stderr=subprocess.STDOUT,
-                                      stdin=subprocess.DEVNULL).returncode
-            if code == 0:
-                break
+        with open(out / "check.txt", "ab" if attempt > 1 else "wb") as log:
+            if attempt > 1:
+                log.write(f"--- try {attempt} of {tries}\n".encode())
+                log.flush()
+            code = subprocess.run([sys.executable, str(script), "run", "--bin", bin_dir,
+                                   "--bench-bin", bench_bin, "--profile", name, "--out",
+                                   str(out), "--check", "--quiet", "--tries", "1"],
+                                  stdout=log, stderr=subprocess.STDOUT,
+                                  stdin=subprocess.DEVNULL).returncode
         if code == 0:
             # A passed profile keeps its reports; its prefix (about a gigabyte)
             # is only worth keeping to look into a failure.
             shutil.rmtree(out / "prefix", ignore_errors=True)
-        return name, code, time.monotonic() - started, attempt
+        return code, time.monotonic() - started
 
     started = time.monotonic()
-    failed = []
+    results = {}
     with ThreadPoolExecutor(max_workers=jobs) as pool:
-        for name, code, took, attempts in pool.map(check_one, names):
-            verdict = "passed" if code == 0 else "FAILED"
-            retried = f", on try {attempts} of {tries}" if tries > 1 else ""
-            print(f"  {name:<30} {verdict}  ({took:.0f} s{retried})", flush=True)
-            if code != 0:
-                failed.append(name)
-                print("    " + (out_root / name / "check.txt").read_text().replace("\n", "\n    "))
+        for name, (code, took) in zip(names, pool.map(lambda name: try_one(name, 1), names)):
+            results[name] = (code, took, 1)
+    for name in names:
+        code, took, attempt = results[name]
+        while code != 0 and attempt < tries:
+            attempt += 1
+            code, more = try_one(name, attempt)
+            took += more
+        results[name] = (code, took, attempt)
+
+    failed = []
+    for name in names:
+        code, took, attempts = results[name]
+        verdict = "passed" if code == 0 else "FAILED"
+        retried = f", on try {attempts} of {tries}" if tries > 1 else ""
+        print(f"  {name:<30} {verdict}  ({took:.0f} s{retried})", flush=True)
+        if code != 0:
+            failed.append(name)
+            print("    " + (out_root / name / "check.txt").read_text().replace("\n", "\n    "))
     print(f"{len(names) - len(failed)} of {len(names)} profiles passed"
           f" in {time.monotonic() - started:.0f} s")
     faults = [name for name in names if name in fault_names]
