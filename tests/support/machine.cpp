@@ -174,9 +174,9 @@ std::string LogMessage(const std::string& line) {
 
 std::string BiosServerPath() { return ProgramFilesFolder() + "\\Corvane\\Shared\\crvwmiex.exe"; }
 
-// A server started by an earlier test may still be running (it stays a few
-// seconds after its last object) and keeps its executable open: an identical
-// copy in place is left as it is.
+// A server started by an earlier test may still be running (ending after its
+// last object, or lingering when configured to) and keeps its executable
+// open: an identical copy in place is left as it is.
 void InstallBiosServer() {
     EnsureFolder(ProgramFilesFolder() + "\\Corvane\\Shared");
     const std::string source = BenchBuildFolder() + "\\crvwmiex.exe";
