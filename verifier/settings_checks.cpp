@@ -1,0 +1,126 @@
+#include "verifier/settings_checks.h"
+
+#include <cstring>
+
+#include "common/handles.h"
+#include "common/pass_record.h"
+
+#include "common/safe_strings.h"
+
+namespace vireo {
+namespace {
+
+constexpr char kNotRecorded[] = "not recorded";
+// A hardware ID is longer than this; the pass's initial text is shorter.
+constexpr size_t kShortestHardwareId = 10;
+
+void CheckMachineId(HKEY settings, CheckList& list) {
+    constexpr char kExpected[] = "the machine ID from CRVNT.DLL";
+    char text[MAX_PATH];
+    if (!ReadStringValue(settings, kMachineIdValue, text)) {
+        AddCheck(list, Verdict::kFail, kMachineIdValue, kNotRecorded, kExpected);
+        return;
+    }
+    AddCheck(list, text[0] != '\0' ? Verdict::kPass : Verdict::kWarn, kMachineIdValue,
+             text[0] != '\0' ? text : "empty", kExpected);
+}
+
+void CheckWlanId(HKEY settings, CheckList& list) {
+    constexpr char kExpected[] = "the wireless adapter's hardware ID";
+    char text[MAX_PATH];
+    if (!ReadStringValue(settings, kWlanIdValue, text)) {
+        AddCheck(list, Verdict::kFail, kWlanIdValue, kNotRecorded, kExpected);
+        return;
+    }
+    char seen[320];
+    if (strcmp(text, kWlanIdInitialText) == 0) {
+        char message[MAX_PATH];
+        if (!ReadStringValue(settings, kWirelessMessageValue, message))
+            StringCchCopyA(message, MAX_PATH, kNotRecorded);
+        StringCchPrintfA(seen, ARRAYSIZE(seen), "still \"%s\" (%s: %s)", text,
+                         kWirelessMessageValue, message);
+        AddCheck(list, Verdict::kWarn, kWlanIdValue, seen, kExpected);
+        return;
+    }
+    if (strlen(text) <= kShortestHardwareId) {
+        StringCchPrintfA(seen, ARRAYSIZE(seen), "\"%s\"", text);
+        AddCheck(list, Verdict::kFail, kWlanIdValue, seen, kExpected);
+        return;
+    }
+    AddCheck(list, Verdict::kPass, kWlanIdValue, text, kExpected);
+}
+
+void CheckRecordedClassPath(HKEY settings, const char* name, CheckList& list) {
+    constexpr char kExpected[] = "the class path the pass set PnPCapabilities under";
+    char path[MAX_PATH];
+    if (ReadStringValue(settings, name, path))
+        AddCheck(list, Verdict::kPass, name, path, kExpected);
+    else
+        AddCheck(list, Verdict::kFail, name, kNotRecorded, kExpected);
+}
+
+void CheckCapabilityUnder(const char* check, const char* path, const char* expected,
+                          CheckList& list) {
+    char seen[320];
+    UniqueHkey key = OpenRegistryKey(HKEY_LOCAL_MACHINE, path, KEY_QUERY_VALUE);
+    if (!key) {
+        StringCchPrintfA(seen, ARRAYSIZE(seen), "no key HKLM\\%s", path);
+        AddCheck(list, Verdict::kFail, check, seen, expected);
+        return;
+    }
+    DWORD type = REG_NONE;
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    const LONG status = RegQueryValueExA(key.get(), kCapabilityName, nullptr, &type,
+                                         reinterpret_cast<BYTE*>(&value), &size);
+    if (status == ERROR_FILE_NOT_FOUND)
+        StringCchPrintfA(seen, ARRAYSIZE(seen), "no value under HKLM\\%s", path);
+    else if (status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(value))
+        StringCchPrintfA(seen, ARRAYSIZE(seen), "a value of type %lu under HKLM\\%s", type, path);
+    else
+        StringCchPrintfA(seen, ARRAYSIZE(seen), "REG_DWORD %lu under HKLM\\%s", value, path);
+    const bool holds = status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(value) &&
+                       value == kWakeOnLanCapability;
+    AddCheck(list, holds ? Verdict::kPass : Verdict::kFail, check, seen, expected);
+}
+
+}  // namespace
+
+bool ReadStringValue(HKEY key, const char* name, char (&text)[MAX_PATH]) {
+    text[0] = '\0';
+    if (key == nullptr) return false;
+    DWORD type = REG_NONE;
+    DWORD size = MAX_PATH - 1;
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ) {
+        text[0] = '\0';
+        return false;
+    }
+    // Stored with or without its terminator, the text ends inside the buffer.
+    text[size < MAX_PATH ? size : MAX_PATH - 1] = '\0';
+    return true;
+}
+
+void CheckSettingsKey(HKEY settings, CheckList& list) {
+    if (settings != nullptr) list.anythingRead = true;
+    CheckMachineId(settings, list);
+    CheckWlanId(settings, list);
+    for (const char* name : kRecordedClassPathValues) CheckRecordedClassPath(settings, name, list);
+}
+
+void CheckWakeOnLan(HKEY settings, CheckList& list) {
+    char expected[64];
+    StringCchPrintfA(expected, ARRAYSIZE(expected), "REG_DWORD %lu", kWakeOnLanCapability);
+    for (const char* name : kRecordedClassPathValues) {
+        char check[64];
+        StringCchPrintfA(check, ARRAYSIZE(check), "%s %s", kCapabilityName, name);
+        char path[MAX_PATH];
+        if (ReadStringValue(settings, name, path))
+            CheckCapabilityUnder(check, path, expected, list);
+        else
+            AddCheck(list, Verdict::kSkip, check, "no class path recorded", expected);
+    }
+}
+
+}  // namespace vireo
