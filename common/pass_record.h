@@ -33,13 +33,23 @@ constexpr char kControlGuid1Value[] = "Control-GUID1";
 constexpr char kCurrentGuid2Value[] = "Current-GUID2";
 constexpr char kControlGuid3Value[] = "Control-GUID3";
 constexpr char kCurrentGuid3Value[] = "Current-GUID3";
-// The class paths the pass records, each one it wrote the capability under.
-constexpr const char* kRecordedClassPathValues[] = {kControlGuid1Value, kCurrentGuid2Value,
-                                                    kControlGuid3Value, kCurrentGuid3Value};
 
 // Below HKEY_LOCAL_MACHINE, followed by the text the script left in GUIDn.
 constexpr char kControlSet001Class[] = "System\\ControlSet001\\Control\\Class\\";
 constexpr char kCurrentControlSetClass[] = "System\\CurrentControlSet\\Control\\Class\\";
+
+// The class paths the pass records, each one it wrote the capability under,
+// with the class root it begins with.
+struct RecordedClassPath {
+    const char* valueName;
+    const char* classRoot;
+};
+constexpr RecordedClassPath kRecordedClassPaths[] = {
+    {kControlGuid1Value, kControlSet001Class},
+    {kCurrentGuid2Value, kCurrentControlSetClass},
+    {kControlGuid3Value, kControlSet001Class},
+    {kCurrentGuid3Value, kCurrentControlSetClass},
+};
 constexpr char kCapabilityName[] = "PnPCapabilities";
 constexpr DWORD kWakeOnLanCapability = 288;
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/disk_probe.h"
+#include "common/guid_text.h"
 #include "common/handles.h"
 #include "common/power_settings.h"
 
@@ -13,41 +14,6 @@
 
 namespace vireo {
 namespace {
-
-int HexDigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx" in either case.
-bool ParseGuid(const char* text, GUID& guid) {
-    BYTE bytes[16];
-    int count = 0;
-    for (const char* c = text; *c != '\0'; ++c) {
-        if (*c == '-') continue;
-        const int high = HexDigitValue(c[0]);
-        const int low = high < 0 ? -1 : HexDigitValue(c[1]);
-        if (low < 0 || count == 16) return false;
-        bytes[count++] = static_cast<BYTE>(high << 4 | low);
-        ++c;
-    }
-    if (count != 16) return false;
-    guid.Data1 = static_cast<DWORD>(bytes[0]) << 24 | static_cast<DWORD>(bytes[1]) << 16 |
-                 static_cast<DWORD>(bytes[2]) << 8 | bytes[3];
-    guid.Data2 = static_cast<WORD>(bytes[4] << 8 | bytes[5]);
-    guid.Data3 = static_cast<WORD>(bytes[6] << 8 | bytes[7]);
-    memcpy(guid.Data4, bytes + 8, sizeof(guid.Data4));
-    return true;
-}
-
-void FormatGuid(const GUID& guid, char (&text)[40]) {
-    StringCchPrintfA(text, ARRAYSIZE(text), "%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
-                     guid.Data1, guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
-                     guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6],
-                     guid.Data4[7]);
-}
 
 void CheckSchemeName(const GUID& scheme, CheckList& list) {
     constexpr char kCheck[] = "scheme name";
@@ -76,7 +42,7 @@ void CheckSchemeName(const GUID& scheme, CheckList& list) {
 DWORD ReadValueIndex(const GUID& scheme, const PowerSettingValue& row, DWORD& value) {
     GUID subgroup;
     GUID setting;
-    if (!ParseGuid(row.subgroup, subgroup) || !ParseGuid(row.setting, setting))
+    if (!ParseGuidText(row.subgroup, subgroup) || !ParseGuidText(row.setting, setting))
         return ERROR_INVALID_PARAMETER;
     return row.supply == PowerSupply::kAc
                ? PowerReadACValueIndex(nullptr, &scheme, &subgroup, &setting, &value)
@@ -133,7 +99,7 @@ void CheckActiveScheme(const GUID& scheme, CheckList& list) {
     list.anythingRead = true;
     const bool isBalanced = IsEqualGUID(*active.get(), scheme) != 0;
     char text[40];
-    FormatGuid(*active.get(), text);
+    FormatGuidText(*active.get(), text);
     StringCchPrintfA(seen, ARRAYSIZE(seen), "%s is active", text);
     AddCheck(list, isBalanced ? Verdict::kPass : Verdict::kFail, kCheck, seen, kBalancedScheme);
 }
@@ -142,7 +108,7 @@ void CheckActiveScheme(const GUID& scheme, CheckList& list) {
 
 void CheckPowerScheme(CheckList& list) {
     GUID scheme;
-    if (!ParseGuid(kBalancedScheme, scheme)) return;
+    if (!ParseGuidText(kBalancedScheme, scheme)) return;
     CheckSchemeName(scheme, list);
     const bool diskProtection = IsDiskProtectionPresent() == 1;
     for (const PowerSettingValue& row : kMakerPowerSettings)

@@ -11,6 +11,9 @@ namespace vireo {
 namespace {
 
 constexpr char kNotRecorded[] = "not recorded";
+// The network adapters' device class; its instance keys are four digits.
+constexpr char kNetworkAdapterClass[] = "{4D36E972-E325-11CE-BFC1-08002BE10318}\\";
+constexpr size_t kInstanceKeyDigits = 4;
 // A hardware ID is longer than this; the pass's initial text is shorter.
 constexpr size_t kShortestHardwareId = 10;
 
@@ -50,13 +53,41 @@ void CheckWlanId(HKEY settings, CheckList& list) {
     AddCheck(list, Verdict::kPass, kWlanIdValue, text, kExpected);
 }
 
-void CheckRecordedClassPath(HKEY settings, const char* name, CheckList& list) {
-    constexpr char kExpected[] = "the class path the pass set PnPCapabilities under";
+// True when path is the class root, the network adapters' class and an
+// instance key ("...\Class\{4D36E972-...}\0011"): a key of one adapter.
+bool NamesAdapterInstanceKey(const char* path, const char* classRoot) {
+    const size_t rootLength = strlen(classRoot);
+    const size_t classLength = strlen(kNetworkAdapterClass);
+    if (strncmp(path, classRoot, rootLength) != 0) return false;
+    const char* classPart = path + rootLength;
+    if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, classPart, static_cast<int>(classLength),
+                       kNetworkAdapterClass, static_cast<int>(classLength)) != CSTR_EQUAL)
+        return false;
+    const char* instance = classPart + classLength;
+    for (size_t i = 0; i < kInstanceKeyDigits; ++i)
+        if (instance[i] < '0' || instance[i] > '9') return false;
+    return instance[kInstanceKeyDigits] == '\0';
+}
+
+// The recorded path, when it names one adapter's class instance key.
+bool ReadRecordedClassPath(HKEY settings, const RecordedClassPath& recorded,
+                           char (&path)[MAX_PATH]) {
+    return ReadStringValue(settings, recorded.valueName, path) &&
+           NamesAdapterInstanceKey(path, recorded.classRoot);
+}
+
+void CheckRecordedClassPath(HKEY settings, const RecordedClassPath& recorded, CheckList& list) {
+    char expected[160];
+    StringCchPrintfA(expected, ARRAYSIZE(expected), "%s%s<instance>", recorded.classRoot,
+                     kNetworkAdapterClass);
     char path[MAX_PATH];
-    if (ReadStringValue(settings, name, path))
-        AddCheck(list, Verdict::kPass, name, path, kExpected);
-    else
-        AddCheck(list, Verdict::kFail, name, kNotRecorded, kExpected);
+    if (!ReadStringValue(settings, recorded.valueName, path)) {
+        AddCheck(list, Verdict::kFail, recorded.valueName, kNotRecorded, expected);
+        return;
+    }
+    const bool adapterKey = NamesAdapterInstanceKey(path, recorded.classRoot);
+    AddCheck(list, adapterKey ? Verdict::kPass : Verdict::kFail, recorded.valueName, path,
+             expected);
 }
 
 void CheckCapabilityUnder(const char* check, const char* path, const char* expected,
@@ -106,20 +137,21 @@ void CheckSettingsKey(HKEY settings, CheckList& list) {
     if (settings != nullptr) list.anythingRead = true;
     CheckMachineId(settings, list);
     CheckWlanId(settings, list);
-    for (const char* name : kRecordedClassPathValues) CheckRecordedClassPath(settings, name, list);
+    for (const RecordedClassPath& recorded : kRecordedClassPaths)
+        CheckRecordedClassPath(settings, recorded, list);
 }
 
 void CheckWakeOnLan(HKEY settings, CheckList& list) {
     char expected[64];
     StringCchPrintfA(expected, ARRAYSIZE(expected), "REG_DWORD %lu", kWakeOnLanCapability);
-    for (const char* name : kRecordedClassPathValues) {
+    for (const RecordedClassPath& recorded : kRecordedClassPaths) {
         char check[64];
-        StringCchPrintfA(check, ARRAYSIZE(check), "%s %s", kCapabilityName, name);
+        StringCchPrintfA(check, ARRAYSIZE(check), "%s %s", kCapabilityName, recorded.valueName);
         char path[MAX_PATH];
-        if (ReadStringValue(settings, name, path))
+        if (ReadRecordedClassPath(settings, recorded, path))
             CheckCapabilityUnder(check, path, expected, list);
         else
-            AddCheck(list, Verdict::kSkip, check, "no class path recorded", expected);
+            AddCheck(list, Verdict::kSkip, check, "no adapter's class path recorded", expected);
     }
 }
 
