@@ -5,56 +5,27 @@
 #include <windows.h>
 #include <strsafe.h>
 
+#include "common/guid_text.h"
 #include "common/handles.h"
 #include "power_store.h"
 
 namespace {
 
+using vireo::FormatGuidText;
+using vireo::ParseGuidText;
 using vireo::UniqueHkey;
-
-void FormatGuid(const GUID& guid, char (&text)[40]) {
-    StringCchPrintfA(text, ARRAYSIZE(text), "%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
-                     guid.Data1, guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
-                     guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6],
-                     guid.Data4[7]);
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-bool ParseGuid(const char* text, GUID& guid) {
-    BYTE bytes[16];
-    int count = 0;
-    for (const char* c = text; *c != '\0' && count <= 16; ++c) {
-        if (*c == '-') continue;
-        if (HexValue(c[0]) < 0 || HexValue(c[1]) < 0 || count == 16) return false;
-        bytes[count++] = static_cast<BYTE>(HexValue(c[0]) << 4 | HexValue(c[1]));
-        ++c;
-    }
-    if (count != 16) return false;
-    guid.Data1 = static_cast<DWORD>(bytes[0]) << 24 | static_cast<DWORD>(bytes[1]) << 16 |
-                 static_cast<DWORD>(bytes[2]) << 8 | bytes[3];
-    guid.Data2 = static_cast<WORD>(bytes[4] << 8 | bytes[5]);
-    guid.Data3 = static_cast<WORD>(bytes[6] << 8 | bytes[7]);
-    CopyMemory(guid.Data4, bytes + 8, 8);
-    return true;
-}
 
 // The store's key of a scheme, or of one of its settings.
 DWORD OpenStoreKey(const GUID* scheme, const GUID* subgroup, const GUID* setting, UniqueHkey& key) {
     if (scheme == nullptr) return ERROR_INVALID_PARAMETER;
     char schemeText[40], subgroupText[40], settingText[40], path[MAX_PATH];
-    FormatGuid(*scheme, schemeText);
+    FormatGuidText(*scheme, schemeText);
     HRESULT formatted;
     if (subgroup == nullptr || setting == nullptr) {
         formatted = StringCchPrintfA(path, MAX_PATH, "%s\\%s", bench::kSchemesPath, schemeText);
     } else {
-        FormatGuid(*subgroup, subgroupText);
-        FormatGuid(*setting, settingText);
+        FormatGuidText(*subgroup, subgroupText);
+        FormatGuidText(*setting, settingText);
         formatted = StringCchPrintfA(path, MAX_PATH, "%s\\%s\\%s\\%s", bench::kSchemesPath,
                                      schemeText, subgroupText, settingText);
     }
@@ -94,7 +65,7 @@ extern "C" DWORD WINAPI PowerGetActiveScheme(HKEY, GUID** active) {
     if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
     text[size < sizeof(text) ? size : sizeof(text) - 1] = '\0';
     GUID guid;
-    if (!ParseGuid(text, guid)) return ERROR_INVALID_DATA;
+    if (!ParseGuidText(text, guid)) return ERROR_INVALID_DATA;
     // The caller frees it with LocalFree, as with the system's function.
     *active = static_cast<GUID*>(LocalAlloc(LMEM_FIXED, sizeof(GUID)));
     if (*active == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
