@@ -310,6 +310,7 @@ class DeploymentGuideTest(unittest.TestCase):
             ("| `===== ` then ` Begin Vireo", "| `=====` then ` Begin Vireo"),
             ("| 12 s | after the script |", "| 10 s | after the script |"),
             ("at most 101 polls", "at most 100 polls"),
+            ("| 0x00000064 | 0x00000028 |", "| 0x00000064 | 0x00000064 |"),
         ]
         for line, wrong in plants:
             with self.subTest(wrong=wrong):

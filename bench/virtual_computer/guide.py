@@ -11,7 +11,8 @@ drift from what the product does. A line that reads SYSTEM's hive
 the hive the product wrote there.
 
 Without a prefix: every log line the guide's activity-log table quotes must
-be one the code writes, and its pause table must hold the code's pauses."""
+be one the code writes, its pause table must hold the code's pauses and its
+powercfg table the values the program sets."""
 
 import re
 from pathlib import Path
@@ -21,6 +22,7 @@ GUIDE = ROOT / "docs" / "deployment.md"
 SECTION = "Verifying a run"
 LOG_SECTION = "The activity log"
 PAUSE_SECTION = "How long it takes"
+POWER_SECTION = "The power scheme"
 PROMPT = "C:\\> "
 SYSTEM_HIVE = "HKU\\S-1-5-18\\"
 SYSTEM_HIVE_SHOWN = "HKEY_USERS\\S-1-5-18\\"
@@ -213,10 +215,41 @@ def pause_table_mismatches(markdown: str, root: Path = ROOT):
     return found
 
 
+def code_power_values(root: Path = ROOT):
+    """{(subgroup, setting, "AC" or "DC"): values} the program's powercfg
+    commands set, the lid override included."""
+    values = {}
+    source = (root / "runner" / "power_plan.cpp").read_text()
+    for literals in re.findall(rf"(?:{C_STRING}\s*)+", source):
+        command = re.match(r"-set(ac|dc)valueindex \S+ (\S+) (\S+) (\d+)$", c_text(literals))
+        if command:
+            supply, subgroup, setting, value = command.groups()
+            key = (subgroup.lower(), setting.lower(), supply.upper())
+            values.setdefault(key, set()).add(int(value))
+    return values
+
+
+def power_table_mismatches(markdown: str, root: Path = ROOT):
+    """The guide's powercfg -q table (subgroup and setting in the first column,
+    the AC and DC indexes after it) against the values the program sets."""
+    shown = {}
+    for row in section_lines(markdown, POWER_SECTION):
+        cells = [cell.strip() for cell in row.split("|")[1:-1]]
+        names = re.fullmatch(r"`(\S+) (\S+)`.*", cells[0]) if len(cells) == 3 else None
+        if names:
+            for supply, cell in zip(("AC", "DC"), cells[1:]):
+                key = (names.group(1).lower(), names.group(2).lower(), supply)
+                shown[key] = {int(value, 16) for value in re.findall(r"0x[0-9a-fA-F]+", cell)}
+    code = code_power_values(root)
+    return [f"power table: {' '.join(key)} shows {sorted(shown.get(key, []))},"
+            f" the program sets {sorted(code.get(key, []))}"
+            for key in sorted(set(shown) | set(code)) if shown.get(key) != code.get(key)]
+
+
 def code_mismatches(markdown: str, root: Path = ROOT):
-    """Where the guide's log and pause tables differ from the code."""
+    """Where the guide's log, pause and power tables differ from the code."""
     return log_table_mismatches(markdown, sorted((root / "vireodll").glob("*.cpp"))) + \
-        pause_table_mismatches(markdown, root)
+        pause_table_mismatches(markdown, root) + power_table_mismatches(markdown, root)
 
 
 # Links between the project's documents.
