@@ -166,11 +166,16 @@ def log_line_patterns(sources):
 
 
 def table_first_cells(lines):
-    """The first cell of each body row of the markdown tables in lines."""
-    rows = [line for line in lines if line.startswith("|")]
-    return [row.split("|")[1].strip() for row in rows
-            if not re.fullmatch(r"[|\s:-]+", row)
-            and not row.split("|")[1].strip() in ("Line", "Pause")]
+    """The first cell of each body row of the markdown tables in lines (a
+    header row is the one above a |---| row)."""
+    def separator(line):
+        return re.fullmatch(r"\|[\s:|-]*-[\s:|-]*", line) is not None
+    cells = []
+    for index, line in enumerate(lines):
+        below = lines[index + 1] if index + 1 < len(lines) else ""
+        if line.startswith("|") and not separator(line) and not separator(below):
+            cells.append(line.split("|")[1].strip())
+    return cells
 
 
 def log_table_mismatches(markdown: str, sources):
