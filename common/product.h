@@ -14,9 +14,9 @@ constexpr char kLibraryFileName[] = "VireoDll.dll";
 constexpr char kEntryPointName[] = "crvVireoReq";
 
 // Fills path with the default location of a shell folder (SHGFP_TYPE_DEFAULT)
-// followed by suffix. A failed folder lookup leaves the folder part empty, so
-// the suffix stands alone. Returns false, with path emptied, when the result
-// would not fit in MAX_PATH bytes.
+// followed by suffix. Returns false, with path emptied, when the folder
+// lookup fails or the result would not fit in MAX_PATH bytes: the caller
+// skips what it would have loaded or started from there.
 bool BuildFolderPath(int csidl, const char* suffix, char (&path)[MAX_PATH]);
 
 // Program Files (as this 32-bit process sees it), the product subfolder and

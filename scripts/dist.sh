@@ -100,7 +100,7 @@ protection linked in; at most 64 KiB each. CI runs the commit's tests under
 Wine in a 32-bit and in a WoW64 prefix and checks every virtual-computer
 profile, the fault profiles among them (make test, make demo-all); on a
 kernel that runs no 32-bit programs it runs them emulated and leaves some out
-(see the README).
+(see docs/bench.md).
 TEXT
 
 # The zip: fixed names, order, dates (the commit's) and permissions.

@@ -1,7 +1,8 @@
 """The bench's own logic, without a prefix: the run clock, the pause rules and
 their measurement, the journal pairing, the comparison with expected facts,
-the deployment guide's verification steps and the installer package built
-from its WiX source."""
+the deployment guide (its verification steps, its log and pause tables
+against the code, the links between the documents) and the installer package
+built from its WiX source."""
 
 import os
 import shutil
@@ -250,11 +251,14 @@ C:\\> reg query "HKCU\\Not checked" /v X
 ## Verifying a run
 Text between blocks.
 ```
+# a comment in a block, not a heading
 C:\\> reg query "HKCU\\Software\\Corvane\\Pallister" /v Msg
 
 HKEY_CURRENT_USER\\Software\\Corvane\\Pallister
     Msg    REG_SZ    Get Wireless ID OK
-
+```
+### As SYSTEM
+```
 C:\\> reg query "HKCU\\Software\\Corvane\\Pallister" /v MachineID
 HKEY_CURRENT_USER\\Software\\Corvane\\Pallister
     MachineID    REG_SZ    <this computer's machine ID>
@@ -295,7 +299,45 @@ class DeploymentGuideTest(unittest.TestCase):
     def test_the_shipped_guide_has_verification_steps(self):
         steps = guide.verification_steps(guide.GUIDE.read_text())
         self.assertGreater(len(steps), 3)
-        self.assertTrue(all(expected for _, expected in steps))
+        self.assertTrue(all(expected for words, expected in steps if words[:2] == ["reg", "query"]))
+
+    def test_the_guides_log_lines_and_pauses_are_the_codes(self):
+        shipped = guide.GUIDE.read_text()
+        self.assertEqual([], guide.code_mismatches(shipped))
+        plants = [  # (a line of the shipped guide, the same gone wrong)
+            ("| `Able to get wireless ID` |", "| `Able to get the wireless ID` |"),
+            ("| `System ID : <machine ID>` |", "| `System ID: <machine ID>` |"),
+            ("| `===== ` then ` Begin Vireo", "| `=====` then ` Begin Vireo"),
+            ("| 12 s | after the script |", "| 10 s | after the script |"),
+            ("at most 101 polls", "at most 100 polls"),
+            ("| 0x00000064 | 0x00000028 |", "| 0x00000064 | 0x00000064 |"),
+        ]
+        for line, wrong in plants:
+            with self.subTest(wrong=wrong):
+                self.assertIn(line, shipped)
+                self.assertEqual(1, len(guide.code_mismatches(shipped.replace(line, wrong))))
+
+    def test_relative_links_between_the_documents_resolve(self):
+        for document in guide.project_documents():
+            self.assertEqual([], guide.broken_links(document))
+        rows = [  # (link in README.md, whether it is broken)
+            ("[bench](docs/bench.md)", False),
+            ("[tool](docs/bench.md#the-benchs-tool-toolexe)", False),
+            ("[here](#readme)", False),
+            ("[site](https://example.org/x.md)", False),
+            ("[gone](docs/gone.md)", True),
+            ("[no heading](docs/bench.md#profiles)", True),
+            ("[heading in a block](docs/bench.md#not-a-heading)", True),
+        ]
+        with tempfile.TemporaryDirectory() as folder:
+            (Path(folder) / "docs").mkdir()
+            (Path(folder) / "docs" / "bench.md").write_text(
+                "# Bench\n## The bench's tool (`tool.exe`)\n```\n# Not a heading\n```\n")
+            readme = Path(folder) / "README.md"
+            for link, broken in rows:
+                with self.subTest(link=link):
+                    readme.write_text(f"# Readme\nSee {link}.\n")
+                    self.assertEqual(broken, bool(guide.broken_links(readme)))
 
 
 @unittest.skipUnless(shutil.which("wixl") and shutil.which("msiinfo"), "needs wixl and msiinfo")

@@ -10,6 +10,7 @@
 #include "support/machine.h"
 #include "support/pause_recorder.h"
 #include "vireodll/bios_client.h"
+#include "vireodll/preference_pass.h"
 #include "vireodll/wireless.h"
 
 namespace vireo::testing {
@@ -51,6 +52,37 @@ std::vector<BYTE> BytesOf(SAFEARRAY* array) {
         SafeArrayGetElement(array, &i, &bytes[i]);
     return bytes;
 }
+
+// The byte a test array holds at index i.
+BYTE ByteAt(LONG index) { return BYTE(0x40 + index); }
+
+// A byte array of count elements numbered from lower, each holding ByteAt.
+SAFEARRAY* ByteArrayFrom(LONG lower, ULONG count) {
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, lower, count);
+    for (LONG i = lower; array != nullptr && i < lower + LONG(count); ++i) {
+        BYTE value = ByteAt(i);
+        SafeArrayPutElement(array, &i, &value);
+    }
+    return array;
+}
+
+// An object a server could leave in the output; counts the ones not released.
+struct CountedObject : IUnknown {
+    static inline int live = 0;
+    CountedObject() { ++live; }
+    virtual ~CountedObject() { --live; }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --references;
+        if (left == 0) delete this;
+        return left;
+    }
+    ULONG references = 1;
+};
 
 void Replace(VARIANT* variant, VARTYPE type, SAFEARRAY* array) {
     if ((variant->vt & VT_ARRAY) && variant->parray) SafeArrayDestroy(variant->parray);
@@ -169,10 +201,14 @@ private:
     ReceivedCall& received_;
 };
 
+// Sentinel bytes on each side of the caller's output buffer.
+constexpr size_t kGuard = 4;
+
 struct CallOutcome {
     HRESULT result;
     LONG returnCode;
-    std::vector<BYTE> output;
+    std::vector<BYTE> buffer;  // kGuard sentinels, the output bytes, kGuard sentinels
+    BYTE at(LONG index) const { return buffer[kGuard + index]; }
 };
 
 class BiosClient : public ::testing::Test {
@@ -186,18 +222,19 @@ protected:
         ASSERT_EQ(S_OK, CoRegisterClassObject(CLSID_crvwmiex, &factory_, CLSCTX_INPROC_SERVER,
                                               REGCLS_MULTIPLEUSE, &cookie_));
     }
-    // The call the wireless step makes, with sentinels in the output and code.
+    // The call the wireless step makes, with sentinels in and around the
+    // output and in the code.
     CallOutcome Call(ULONG inSize = 0, ULONG outSize = 16, const BYTE* input = nullptr) {
         CallOutcome outcome{E_UNEXPECTED, kUntouchedCode,
-                            std::vector<BYTE>(outSize + 4, kSentinel)};
+                            std::vector<BYTE>(outSize + 2 * kGuard, kSentinel)};
+        BYTE* output = outcome.buffer.data() + kGuard;
         CClientcrvwmiex client;
         outcome.result = client.ExecMethodEx(1, 14, inSize, outSize, &outcome.returnCode,
-                                             input ? input : outcome.output.data(),
-                                             outcome.output.data());
+                                             input ? input : output, output);
         return outcome;
     }
     static bool Untouched(const CallOutcome& outcome) {
-        for (BYTE b : outcome.output)
+        for (BYTE b : outcome.buffer)
             if (b != kSentinel) return false;
         return true;
     }
@@ -214,8 +251,8 @@ TEST_F(BiosClient, MatchingCountCopiesTheBytesAndKeepsTheServersCode) {
     const auto outcome = Call(0, 16);
     EXPECT_EQ(S_OK, outcome.result);
     EXPECT_EQ(0, outcome.returnCode);
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(BYTE(i + 1), outcome.output[i]) << i;
-    EXPECT_EQ(kSentinel, outcome.output[16]) << "nothing written past outSize";
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(BYTE(i + 1), outcome.at(i)) << i;
+    EXPECT_EQ(kSentinel, outcome.at(16)) << "nothing written past outSize";
     EXPECT_EQ(1, received_.command);
     EXPECT_EQ(14, received_.commandType);
     EXPECT_EQ(16, received_.outputCount);
@@ -254,30 +291,80 @@ TEST_F(BiosClient, NoOutputSizeCreatesNoArrayAndCopiesNothing) {
     EXPECT_EQ(0, outcome.returnCode) << "the server's code";
 }
 
-// An array the bytes cannot be copied from one for one is a length mismatch:
-// success, code 3, output untouched.
-TEST_F(BiosClient, OutputOfAnotherShapeIsALengthMismatch) {
-    const std::vector<std::pair<const char*, std::function<void(VARIANT*, ULONG)>>> shapes = {
-        {"longer",
-         [](VARIANT* v, ULONG n) { Replace(v, VT_UI1, SafeArrayCreateVector(VT_UI1, 0, n + 3)); }},
-        {"shorter",
-         [](VARIANT* v, ULONG n) { Replace(v, VT_UI1, SafeArrayCreateVector(VT_UI1, 0, n - 1)); }},
+// Whatever the server leaves in the output variant: only a byte array of
+// outSize elements is copied, never outside the caller's buffer; any other
+// array is a length mismatch (success, code 3, output untouched); no array
+// copies nothing; and whatever the variant holds is released.
+TEST_F(BiosClient, OutputVariantOfEveryShape) {
+    struct Shape {
+        const char* name;
+        std::function<void(VARIANT*, ULONG)> answer;
+        LONG code;
+        LONG firstCopied = 0, endCopied = 0;  // output indexes the array's bytes reach
+    };
+    // What a byte array by reference points at, laid out so that a client
+    // taking the reference for the array itself would read a static
+    // one-dimensional byte array of 16 elements over `referencedBytes`.
+    BYTE referencedBytes[16];
+    for (LONG i = 0; i < 16; ++i) referencedBytes[i] = ByteAt(i);
+    struct {
+        SAFEARRAY* array = reinterpret_cast<SAFEARRAY*>(0x00020001);  // cDims 1, FADF_STATIC
+        ULONG elementSize = 1, locks = 0;
+        void* data;
+        SAFEARRAYBOUND bound = {16, 0};
+    } reference;
+    reference.data = referencedBytes;
+    const Shape shapes[] = {
+        {"longer", [](VARIANT* v, ULONG n) { Replace(v, VT_UI1, ByteArrayFrom(0, n + 3)); }, 3},
+        {"shorter", [](VARIANT* v, ULONG n) { Replace(v, VT_UI1, ByteArrayFrom(0, n - 1)); }, 3},
         {"wider elements",
-         [](VARIANT* v, ULONG n) { Replace(v, VT_I4, SafeArrayCreateVector(VT_I4, 0, n)); }},
+         [](VARIANT* v, ULONG n) { Replace(v, VT_I4, SafeArrayCreateVector(VT_I4, 0, n)); }, 3},
         {"two dimensions",
          [](VARIANT* v, ULONG n) {
              SAFEARRAYBOUND bounds[2] = {{n, 0}, {2, 0}};
              Replace(v, VT_UI1, SafeArrayCreate(VT_UI1, 2, bounds));
-         }},
+         },
+         3},
+        {"byte array by reference",
+         [&reference](VARIANT* v, ULONG) {
+             Replace(v, VT_UI1, nullptr);
+             v->vt = VT_BYREF | VT_ARRAY | VT_UI1;
+             v->pparray = &reference.array;
+         },
+         3},
+        {"string",
+         [](VARIANT* v, ULONG) {
+             Replace(v, VT_UI1, nullptr);
+             v->vt = VT_BSTR;
+             v->bstrVal = SysAllocString(L"not an array");
+         },
+         0},
+        {"interface",
+         [](VARIANT* v, ULONG) {
+             Replace(v, VT_UI1, nullptr);
+             v->vt = VT_UNKNOWN;
+             v->punkVal = new CountedObject;
+         },
+         0},
+        {"lower bound -1", [](VARIANT* v, ULONG n) { Replace(v, VT_UI1, ByteArrayFrom(-1, n)); }, 0,
+         0, 15},
+        {"lower bound 5", [](VARIANT* v, ULONG n) { Replace(v, VT_UI1, ByteArrayFrom(5, n)); }, 0,
+         5, 16},
     };
     RegisterFake();
-    for (const auto& [name, answer] : shapes) {
-        behaviour_.answer = answer;
+    for (const auto& shape : shapes) {
+        behaviour_.answer = shape.answer;
         const auto outcome = Call(0, 16);
-        EXPECT_EQ(S_OK, outcome.result) << name;
-        EXPECT_EQ(3, outcome.returnCode) << name;
-        EXPECT_TRUE(Untouched(outcome)) << name;
+        EXPECT_EQ(S_OK, outcome.result) << shape.name;
+        EXPECT_EQ(shape.code, outcome.returnCode) << shape.name;
+        for (LONG i = -LONG(kGuard); i < 16 + LONG(kGuard); ++i) {
+            const bool copied = i >= shape.firstCopied && i < shape.endCopied;
+            EXPECT_EQ(copied ? ByteAt(i) : kSentinel, outcome.at(i)) << shape.name << " " << i;
+        }
+        EXPECT_EQ(0, CountedObject::live) << shape.name << ": the output is released";
     }
+    for (LONG i = 0; i < 16; ++i)
+        EXPECT_EQ(ByteAt(i), referencedBytes[i]) << "what a reference points at stays its owner's";
 }
 
 TEST_F(BiosClient, FailingMethodKeepsItsResultAndLeavesTheOutput) {
@@ -313,6 +400,40 @@ TEST_F(BiosClient, WirelessAttemptPausesAfterTheReadBackOnlyForAShortWlanId) {
         EXPECT_EQ(pauses, RecordedPauses()) << wlanId;
     }
     ResetPauses();
+}
+
+// A pass called on a thread its host already put into the multithreaded
+// apartment: each attempt's CoInitialize is refused there, the attempt still
+// makes its call, and COM stays initialised for the host afterwards.
+TEST_F(BiosClient, PassOnAThreadAlreadyInTheMultithreadedApartment) {
+    struct Host {
+        IClassFactory* factory;
+        HRESULT registered = E_UNEXPECTED, stillInitialised = E_UNEXPECTED;
+        UINT passResult = 99;
+        static DWORD WINAPI Run(void* context) {
+            auto& host = *static_cast<Host*>(context);
+            if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
+            DWORD cookie = 0;
+            host.registered = CoRegisterClassObject(
+                CLSID_crvwmiex, host.factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+            host.passResult = crvVireoReq(0);
+            if (cookie) CoRevokeClassObject(cookie);
+            host.stillInitialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            if (SUCCEEDED(host.stillInitialised)) CoUninitialize();
+            CoUninitialize();
+            return 0;
+        }
+    } host{&factory_};
+    HANDLE thread = CreateThread(nullptr, 0, &Host::Run, &host, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    ResetPauses();
+    ASSERT_EQ(S_OK, host.registered);
+    EXPECT_EQ(0u, host.passResult);
+    EXPECT_EQ(1, received_.command) << "the attempt reached the server";
+    EXPECT_EQ(14, received_.commandType);
+    EXPECT_EQ(S_FALSE, host.stillInitialised) << "the pass uninitialised the host's COM";
 }
 
 // Creation, running and the interface query: the failure becomes the result

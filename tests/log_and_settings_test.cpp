@@ -2,6 +2,9 @@
 // prefix's real file system and registry.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <stdlib.h>
+
 #include <regex>
 
 #include "support/machine.h"
@@ -54,15 +57,22 @@ TEST(LogTimestamp, MillisecondsAreUnpadded) {
     }
 }
 
+// The bytes are the same whatever default file mode the hosting process set.
 TEST_F(ActivityLog, EmbeddedBreaksAndEndMarkerBecomeCrCrLf) {
-    WriteLog("\r\n =?=?=? Call crvExecMethodEx fails =?=?=?", "\r\n");
-    WriteLog("==== end of Vireo requirements ====", "\r\n");
-    const std::string bytes = LogBytes();
-    EXPECT_NE(std::string::npos,
-              bytes.find("\t\r\r\n =?=?=? Call crvExecMethodEx fails =?=?=?\r\r\n\r\r\n"))
-        << bytes;
-    const std::string endMarker = "\t==== end of Vireo requirements ====\r\r\n\r\r\n";
-    EXPECT_EQ(endMarker, bytes.substr(bytes.size() - endMarker.size()));
+    const int hostMode = _fmode;
+    for (const int mode : {_O_TEXT, _O_BINARY}) {
+        DeleteFileIfPresent(kTestLogPath);
+        _fmode = mode;
+        WriteLog("\r\n =?=?=? Call crvExecMethodEx fails =?=?=?", "\r\n");
+        WriteLog("==== end of Vireo requirements ====", "\r\n");
+        _fmode = hostMode;
+        const std::string bytes = LogBytes();
+        EXPECT_NE(std::string::npos,
+                  bytes.find("\t\r\r\n =?=?=? Call crvExecMethodEx fails =?=?=?\r\r\n\r\r\n"))
+            << mode << ": " << bytes;
+        const std::string endMarker = "\t==== end of Vireo requirements ====\r\r\n\r\r\n";
+        EXPECT_EQ(endMarker, bytes.substr(bytes.size() - endMarker.size())) << mode;
+    }
 }
 
 TEST_F(ActivityLog, AppendsToWhatIsThere) {

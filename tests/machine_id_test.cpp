@@ -2,6 +2,9 @@
 // in the product folder of the prefix.
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
+#include "common/product.h"
 #include "support/machine.h"
 #include "vireodll/activity_log.h"
 #include "vireodll/machine_id.h"
@@ -111,6 +114,31 @@ TEST_F(MachineIdCapture, LibraryImportsAreNotTakenFromTheProgramFolder) {
               captured);
     EXPECT_EQ((std::vector<std::string>{"crvdep.dll\tplanted copy loaded into vireo_tests.exe"}),
               plainLoad);
+}
+
+// The paths things are loaded or started from: a folder lookup that fails
+// gives no path at all (a drive-less "\Corvane\..." would be resolved against
+// the current drive), and so does a path that does not fit.
+TEST(ProductPaths, FolderLookupThatFailsOrPathThatDoesNotFitGivesNoPath) {
+    const std::string tooLong = "\\" + std::string(MAX_PATH, 'x');
+    const struct {
+        const char* name;
+        int csidl;
+        std::string suffix;
+        std::optional<std::string> path;
+    } cases[] = {
+        {"product file", CSIDL_PROGRAM_FILES, "\\Corvane\\Pallister\\CRVNT.DLL",
+         ProductFolder() + "\\CRVNT.DLL"},
+        {"lookup fails", 0xff, "\\Corvane\\Pallister\\CRVNT.DLL", std::nullopt},
+        {"does not fit", CSIDL_PROGRAM_FILES, tooLong, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        char path[MAX_PATH];
+        memset(path, 'p', sizeof(path));
+        const bool built = BuildFolderPath(c.csidl, c.suffix.c_str(), path);
+        EXPECT_EQ(c.path.has_value(), built) << c.name;
+        EXPECT_EQ(c.path.value_or(""), path) << c.name;
+    }
 }
 
 }  // namespace

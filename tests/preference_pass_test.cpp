@@ -2,6 +2,7 @@
 // with the pauses recorded instead of slept.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <regex>
 
 #include "support/machine.h"
@@ -187,30 +188,62 @@ TEST_F(PreferencePass, EachValueIsReadOnItsOwnMerits) {
     EXPECT_EQ(std::optional<DWORD>(288), Capability(kControlSet001Class, longerGuid3));
 }
 
-// 220 characters fill the longer class path exactly; one more cannot fit and
-// counts as not available, like a failed read.
+// 220 characters fill the longer class path exactly; a longer value cannot
+// fit and counts as not available, like a failed read: one more character,
+// one longer than the 260-byte buffer (the read reports more data), and 260
+// bytes stored without a terminator.
 TEST_F(PreferencePass, ValueLongerThanTheClassPathTakesIsNotAvailable) {
     const std::string longest = std::string(kTestClass) + "\\" + std::string(220 - 39, 'x');
     ASSERT_EQ(220u, longest.size());
-    SetGuid("GUID1", longest + "y");
-    SetGuid("GUID2", longest);
-    SetGuid("GUID3", longest + "y");
+    const std::pair<const char*, std::function<void()>> tooLongGuid3s[] = {
+        {"221 characters", [&] { SetGuid("GUID3", longest + "y"); }},
+        {"more than the buffer", [&] { SetGuid("GUID3", longest + std::string(80, 'z')); }},
+        {"260 bytes, no terminator",
+         [&] {
+             WriteRawValue(HKEY_CURRENT_USER, kTestSettingsKey, "GUID3", REG_SZ,
+                           longest + std::string(40, 'u'));
+         }},
+    };
+    for (const auto& [name, setGuid3] : tooLongGuid3s) {
+        DeleteFileIfPresent(kTestLogPath);
+        ResetPauses();
+        SetGuid("GUID1", longest + "y");
+        SetGuid("GUID2", longest);
+        setGuid3();
 
-    crvVireoReq(0);
+        crvVireoReq(0);
 
-    EXPECT_EQ((std::vector<DWORD>{2000, 3000, 12000, 2000}), RecordedPauses());
-    EXPECT_EQ(kCurrentControlSetClass + longest, Setting("Current-GUID2"));
-    EXPECT_EQ(259u, Setting("Current-GUID2").value_or("").size());
-    EXPECT_FALSE(Setting("Control-GUID1"));
-    EXPECT_FALSE(Setting("Control-GUID3"));
-    auto expected = Begin();
-    expected.push_back({"Cannot find GUID1 in HKCU -- first time", "\r\n"});
-    expected.push_back({"Cannot find GUID1 in HKCU -- second time", "\r\n"});
-    expected.push_back({"find GUID2 and set Wake on LAN for GUID : ", longest});
-    expected.push_back(
-        {"find GUID2 and set Wake on LAN for GUID : ", kControlSet001Class + longest});
-    expected.push_back({"GUID3 in HKCU is not available", "\r\n"});
-    EXPECT_EQ(ExpectedLogBody(With(expected, {})), LogBodyWithoutTimestamps());
+        EXPECT_EQ((std::vector<DWORD>{2000, 3000, 12000, 2000}), RecordedPauses()) << name;
+        EXPECT_EQ(kCurrentControlSetClass + longest, Setting("Current-GUID2")) << name;
+        EXPECT_EQ(259u, Setting("Current-GUID2").value_or("").size()) << name;
+        EXPECT_FALSE(Setting("Control-GUID1")) << name;
+        EXPECT_FALSE(Setting("Control-GUID3")) << name;
+        auto expected = Begin();
+        expected.push_back({"Cannot find GUID1 in HKCU -- first time", "\r\n"});
+        expected.push_back({"Cannot find GUID1 in HKCU -- second time", "\r\n"});
+        expected.push_back({"find GUID2 and set Wake on LAN for GUID : ", longest});
+        expected.push_back(
+            {"find GUID2 and set Wake on LAN for GUID : ", kControlSet001Class + longest});
+        expected.push_back({"GUID3 in HKCU is not available", "\r\n"});
+        EXPECT_EQ(ExpectedLogBody(With(expected, {})), LogBodyWithoutTimestamps()) << name;
+    }
+}
+
+// A settings key that is gone when the pass comes back from its wait after
+// the script: no GUID is looked for and nothing is logged for them, and the
+// key is not made anew; the end marker still follows.
+TEST_F(PreferencePass, SettingsKeyDeletedDuringTheWaitSkipsTheGuids) {
+    SetGuid("GUID1", kGuid1);
+    SetPauseHook([](DWORD milliseconds, size_t) {
+        if (milliseconds == 12000) DeleteKeyTree(HKEY_CURRENT_USER, kTestSettingsKey);
+    });
+
+    EXPECT_EQ(0u, crvVireoReq(0));
+
+    EXPECT_EQ((std::vector<DWORD>{2000, 3000, 12000}), RecordedPauses());
+    EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, kTestSettingsKey, "WLANID"));
+    EXPECT_FALSE(Capability(kCurrentControlSetClass, kGuid1));
+    EXPECT_EQ(ExpectedLogBody(With(Begin(), {})), LogBodyWithoutTimestamps());
 }
 
 // A value stored without its terminator (or of another type) is still handled

@@ -41,7 +41,9 @@ void SetLogPath(const char* path) { StringCchCopyA(g_logPath, MAX_PATH, path); }
 void WriteLog(const char* message, const char* suffix) {
     char stamp[32];
     FormatTimestamp(stamp);
-    UniqueStdioFile file(fopen(g_logPath, "a+"));
+    // Text mode named explicitly ("t"): left to the hosting process's _fmode,
+    // a host in binary mode would store each line break as CR LF.
+    UniqueStdioFile file(fopen(g_logPath, "a+t"));
     if (!file) return;
     // A line that cannot be written is dropped, like one whose file cannot be opened.
     (void)fprintf(file.get(), "%s\t%s%s\r\n", stamp, message, suffix);

@@ -37,8 +37,9 @@ private:
     Interface* pointer_ = nullptr;
 };
 
-// A byte-array variant that destroys the array it holds when it goes out of
-// scope, whichever array that is after the call.
+// A variant that starts as a byte array holding no array, and is released
+// with VariantClear when it goes out of scope: whatever the server left in it
+// (an array, a string, an interface) is freed, and nothing held by reference.
 class ByteArrayVariant {
 public:
     ByteArrayVariant() {
@@ -46,14 +47,17 @@ public:
         variant_.vt = VT_ARRAY | VT_UI1;
         variant_.parray = nullptr;
     }
-    ~ByteArrayVariant() {
-        if ((variant_.vt & VT_ARRAY) && variant_.parray) SafeArrayDestroy(variant_.parray);
-    }
+    ~ByteArrayVariant() { VariantClear(&variant_); }
     ByteArrayVariant(const ByteArrayVariant&) = delete;
     ByteArrayVariant& operator=(const ByteArrayVariant&) = delete;
 
     VARIANT* get() { return &variant_; }
-    SAFEARRAY* array() const { return (variant_.vt & VT_ARRAY) ? variant_.parray : nullptr; }
+    // An array of any kind, held directly or by reference.
+    bool holdsArray() const { return (variant_.vt & VT_ARRAY) && variant_.parray != nullptr; }
+    // Only a byte array held directly can be copied from: its type says so.
+    SAFEARRAY* byteArray() const {
+        return variant_.vt == (VT_ARRAY | VT_UI1) ? variant_.parray : nullptr;
+    }
     void hold(SAFEARRAY* array) { variant_.parray = array; }
 
 private:
@@ -93,11 +97,13 @@ HRESULT ConnectToServer(ComPointer<IcrvWmiEx>& server) {
 // Only a one-dimensional array of one-byte elements can be copied byte for
 // byte; any other shape counts as a length mismatch.
 bool IsByteVector(SAFEARRAY* array) {
-    return SafeArrayGetDim(array) == 1 && SafeArrayGetElemsize(array) == 1;
+    return array != nullptr && SafeArrayGetDim(array) == 1 && SafeArrayGetElemsize(array) == 1;
 }
 
-// Copies the server's output array into outData when its element count is
-// outSize; otherwise stores the mismatch code and leaves outData untouched.
+// Copies the server's output byte array into outData when its element count
+// is outSize; any other array (another element type, one held by reference,
+// another shape or count) stores the mismatch code and leaves outData
+// untouched.
 void CopyOutput(SAFEARRAY* array, ULONG outSize, LONG* returnCode, BYTE* outData) {
     LONG lower = 0;
     LONG upper = -1;
@@ -153,7 +159,7 @@ HRESULT CClientcrvwmiex::ExecMethodEx(LONG command, LONG commandType, ULONG inSi
         SetErrorInfo(0, nullptr);
         return result;
     }
-    if (outSize != 0 && output.array() != nullptr)
-        CopyOutput(output.array(), outSize, returnCode, outData);
+    if (outSize != 0 && output.holdsArray())
+        CopyOutput(output.byteArray(), outSize, returnCode, outData);
     return result;
 }

@@ -1,10 +1,18 @@
-"""The deployment guide's verification steps, run on the virtual computer.
+"""The deployment guide kept true: its verification steps run on the virtual
+computer, its log and pause tables compared with the code, and the links
+between the project's documents.
 
 docs/deployment.md has a section "Verifying a run" whose code blocks hold
 command-prompt lines ("C:\\> reg query ...") each followed by the output the
 guide promises. The bench runs every reg query line in the prefix after the
 product's run and compares the output with the guide's, so the guide cannot
-drift from what the product does."""
+drift from what the product does. A line that reads SYSTEM's hive
+(HKU\\S-1-5-18) runs against the hive of the prefix's one account, which is
+the hive the product wrote there.
+
+Without a prefix: every log line the guide's activity-log table quotes must
+be one the code writes, its pause table must hold the code's pauses and its
+powercfg table the values the program sets."""
 
 import re
 from pathlib import Path
@@ -12,22 +20,42 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent.parent
 GUIDE = ROOT / "docs" / "deployment.md"
 SECTION = "Verifying a run"
+LOG_SECTION = "The activity log"
+PAUSE_SECTION = "How long it takes"
+POWER_SECTION = "The power scheme"
 PROMPT = "C:\\> "
+SYSTEM_HIVE = "HKU\\S-1-5-18\\"
+SYSTEM_HIVE_SHOWN = "HKEY_USERS\\S-1-5-18\\"
 # In the guide's output, text in angle brackets stands for the computer's own
 # value (a machine ID, a hardware ID): it matches any non-empty text.
 PLACEHOLDER = re.compile(r"<[^<>]+>")
 
 
+def section_lines(markdown: str, title: str):
+    """The lines of the section with that heading, its subsections included;
+    a "#" inside a code block is not a heading."""
+    lines, level, in_block = [], None, False
+    for line in markdown.splitlines():
+        if line.startswith("```"):
+            in_block = not in_block
+        heading = re.match(r"(#+) (.*)", line) if not in_block else None
+        if heading:
+            depth = len(heading.group(1))
+            if level is not None and depth <= level:
+                break
+            if level is None and heading.group(2).strip() == title:
+                level = depth
+                continue
+        if level is not None:
+            lines.append(line)
+    return lines
+
+
 def verification_steps(markdown: str):
     """(command words, expected output lines) for each prompt line in the code
     blocks of the verification section, in order."""
-    steps, in_section, in_block = [], False, False
-    for line in markdown.splitlines():
-        if line.startswith("#"):
-            in_section = line.lstrip("#").strip() == SECTION
-            continue
-        if not in_section:
-            continue
+    steps, in_block = [], False
+    for line in section_lines(markdown, SECTION):
         if line.startswith("```"):
             in_block = not in_block
             continue
@@ -67,18 +95,198 @@ def compare(expected_lines, output: str):
     return found
 
 
+def run_account_sid(machine) -> str:
+    """The SID of the prefix's one user account, whose hive HKCU is."""
+    listing = machine.decode(machine.wine("reg", "query", "HKU").stdout)
+    found = re.findall(r"^HKEY_USERS\\(S-1-5-21-[\d-]+)\s*$", listing, re.M)
+    if len(found) != 1:
+        raise RuntimeError(f"expected one user hive under HKU, found {found}")
+    return found[0]
+
+
+def in_run_account(words, expected, sid: str):
+    """A step reading SYSTEM's hive, pointed at the run account's hive instead:
+    on the virtual computer that account stands in for SYSTEM."""
+    def swap(text, prefix):
+        return prefix.replace("S-1-5-18", sid) + text[len(prefix):] \
+            if text.upper().startswith(prefix.upper()) else text
+    return ([swap(word, SYSTEM_HIVE) for word in words],
+            [swap(line, SYSTEM_HIVE_SHOWN) for line in expected])
+
+
 def run_verification(machine, guide: Path = GUIDE) -> dict:
     """Runs the guide's reg query lines in the prefix; the report's facts."""
     steps = verification_steps(guide.read_text())
-    mismatches, ran = [], 0
+    mismatches, ran, sid = [], 0, None
     for words, expected in steps:
         if [w.lower() for w in words[:2]] != ["reg", "query"]:
             continue
         ran += 1
+        shown = words
+        if any(w.upper().startswith(SYSTEM_HIVE.upper()) for w in words):
+            sid = sid or run_account_sid(machine)
+            words, expected = in_run_account(words, expected, sid)
         result = machine.wine(*words)
         output = result.stdout.decode("utf-8", "replace")
         for difference in compare(expected, output):
-            mismatches.append(f"{' '.join(words)}: {difference}")
-    shown = guide.relative_to(ROOT) if guide.is_relative_to(ROOT) else guide
-    return {"guide": str(shown), "commands_run": ran,
+            mismatches.append(f"{' '.join(shown)}: {difference}")
+    where = guide.relative_to(ROOT) if guide.is_relative_to(ROOT) else guide
+    return {"guide": str(where), "commands_run": ran,
             "mismatches": mismatches}
+
+
+# The guide's tables against the code.
+
+C_STRING = r'"(?:[^"\\]|\\.)*"'
+WRITE_LOG = re.compile(rf"WriteLog\(\s*((?:{C_STRING}\s*)+),\s*((?:{C_STRING}\s*)+|[^;]+?)\)\s*;",
+                       re.S)
+C_ESCAPES = {"r": "\r", "n": "\n", "t": "\t", "\\": "\\", '"': '"'}
+PAUSE_CALL = re.compile(r"\bPause\((\d+)\)")
+
+
+def c_text(literals: str) -> str:
+    """The text of adjacent C string literals."""
+    body = "".join(re.findall(r'"((?:[^"\\]|\\.)*)"', literals))
+    return re.sub(r"\\(.)", lambda m: C_ESCAPES[m.group(1)], body)
+
+
+def log_line_patterns(sources):
+    """Each physical line the code can write to the activity log, as a
+    pattern: the message and suffix of every WriteLog call split at its line
+    breaks, with a suffix that is not a literal matching any text."""
+    patterns = set()
+    for source in sources:
+        for message, suffix in WRITE_LOG.findall(source.read_text()):
+            parts = [re.escape(c_text(message))]
+            parts.append(re.escape(c_text(suffix)) if suffix.lstrip().startswith('"') else ".*")
+            for line in "".join(parts).split(re.escape("\r\n")):
+                if line:
+                    patterns.add(line)
+    return patterns
+
+
+def table_first_cells(lines):
+    """The first cell of each body row of the markdown tables in lines (a
+    header row is the one above a |---| row)."""
+    def separator(line):
+        return re.fullmatch(r"\|[\s:|-]*-[\s:|-]*", line) is not None
+    cells = []
+    for index, line in enumerate(lines):
+        below = lines[index + 1] if index + 1 < len(lines) else ""
+        if line.startswith("|") and not separator(line) and not separator(below):
+            cells.append(line.split("|")[1].strip())
+    return cells
+
+
+def log_table_mismatches(markdown: str, sources):
+    """Log lines the guide quotes (code spans in the first column of its log
+    table; text in angle brackets stands for a value) that the code never
+    writes."""
+    patterns = log_line_patterns(sources)
+    found = []
+    for cell in table_first_cells(section_lines(markdown, LOG_SECTION)):
+        for quoted in re.findall(r"`([^`]+)`", cell):
+            sample = PLACEHOLDER.sub("x", quoted)
+            if not any(re.fullmatch(pattern, sample) for pattern in patterns):
+                found.append(f"log table: the code writes no line {quoted!r}")
+    return found
+
+
+def code_pauses(root: Path = ROOT):
+    """The product's built-in pauses and bounds: every Pause(ms) of the
+    program and the library, the wait for each powercfg command, and the most
+    polls of the script-host wait."""
+    sources = sorted((root / "runner").glob("*.cpp")) + sorted((root / "vireodll").glob("*.cpp"))
+    pauses = [int(ms) for source in sources for ms in PAUSE_CALL.findall(source.read_text())]
+    timeout = re.search(r"kCommandTimeoutMs = (\d+);", (root / "runner" / "power_plan.cpp").read_text())
+    polls = re.search(r"kMaxScriptPolls = (\d+);", (root / "vireodll" / "preference_pass.cpp").read_text())
+    # The wait stops once the count exceeds kMaxScriptPolls: one poll more.
+    return sorted(pauses + [int(timeout.group(1))]), int(polls.group(1)) + 1
+
+
+def pause_table_mismatches(markdown: str, root: Path = ROOT):
+    """The guide's pause table (every "N s" in its first column, and "at most
+    N polls") against the code's pauses."""
+    cells = table_first_cells(section_lines(markdown, PAUSE_SECTION))
+    shown = sorted(round(float(s) * 1000) for cell in cells
+                   for s in re.findall(r"(\d+(?:\.\d+)?) s\b", cell))
+    shown_polls = [int(n) for cell in cells for n in re.findall(r"at most (\d+) polls", cell)]
+    pauses, polls = code_pauses(root)
+    found = []
+    if shown != pauses:
+        found.append(f"pause table: shows {shown} ms, the code pauses {pauses} ms")
+    if shown_polls != [polls]:
+        found.append(f"pause table: shows {shown_polls} polls, the code makes at most {polls}")
+    return found
+
+
+def code_power_values(root: Path = ROOT):
+    """{(subgroup, setting, "AC" or "DC"): values} the program's powercfg
+    commands set, the lid override included."""
+    values = {}
+    source = (root / "runner" / "power_plan.cpp").read_text()
+    for literals in re.findall(rf"(?:{C_STRING}\s*)+", source):
+        command = re.match(r"-set(ac|dc)valueindex \S+ (\S+) (\S+) (\d+)$", c_text(literals))
+        if command:
+            supply, subgroup, setting, value = command.groups()
+            key = (subgroup.lower(), setting.lower(), supply.upper())
+            values.setdefault(key, set()).add(int(value))
+    return values
+
+
+def power_table_mismatches(markdown: str, root: Path = ROOT):
+    """The guide's powercfg -q table (subgroup and setting in the first column,
+    the AC and DC indexes after it) against the values the program sets."""
+    shown = {}
+    for row in section_lines(markdown, POWER_SECTION):
+        cells = [cell.strip() for cell in row.split("|")[1:-1]]
+        names = re.fullmatch(r"`(\S+) (\S+)`.*", cells[0]) if len(cells) == 3 else None
+        if names:
+            for supply, cell in zip(("AC", "DC"), cells[1:]):
+                key = (names.group(1).lower(), names.group(2).lower(), supply)
+                shown[key] = {int(value, 16) for value in re.findall(r"0x[0-9a-fA-F]+", cell)}
+    code = code_power_values(root)
+    return [f"power table: {' '.join(key)} shows {sorted(shown.get(key, []))},"
+            f" the program sets {sorted(code.get(key, []))}"
+            for key in sorted(set(shown) | set(code)) if shown.get(key) != code.get(key)]
+
+
+def code_mismatches(markdown: str, root: Path = ROOT):
+    """Where the guide's log, pause and power tables differ from the code."""
+    return log_table_mismatches(markdown, sorted((root / "vireodll").glob("*.cpp"))) + \
+        pause_table_mismatches(markdown, root) + power_table_mismatches(markdown, root)
+
+
+# Links between the project's documents.
+
+DOCUMENTS = ("README.md", "docs/*.md")
+LINK = re.compile(r"\[[^\]]*\]\(([^)\s]+)\)")
+
+
+def anchor(heading: str) -> str:
+    """A heading's anchor as the repository host renders it."""
+    text = heading.strip().lower().replace("`", "")
+    return re.sub(r"[^\w\- ]", "", text).replace(" ", "-")
+
+
+def broken_links(document: Path):
+    """Relative links of a markdown document whose file, or heading in a
+    markdown file, does not exist; links in code blocks do not count."""
+    text = re.sub(r"^```.*?^```", "", document.read_text(), flags=re.S | re.M)
+    found = []
+    for target in LINK.findall(text):
+        if re.match(r"[a-z]+:", target):
+            continue
+        path, _, fragment = target.partition("#")
+        linked = (document.parent / path) if path else document
+        if not linked.exists():
+            found.append(f"{document.name}: {target}: no such file")
+        elif fragment and linked.suffix == ".md" and fragment not in {
+                anchor(h) for h in re.findall(r"^#+ (.*)$", re.sub(
+                    r"^```.*?^```", "", linked.read_text(), flags=re.S | re.M), re.M)}:
+            found.append(f"{document.name}: {target}: no such heading")
+    return found
+
+
+def project_documents(root: Path = ROOT):
+    return [path for pattern in DOCUMENTS for path in sorted(root.glob(pattern))]
