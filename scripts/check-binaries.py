@@ -10,10 +10,10 @@ imported function must be listed in scripts/allowed-imports.txt (another list
 with --allowed-imports); the verifier's own list is
 scripts/allowed-imports-verifier.txt, and it must import nothing that writes
 the registry or the power scheme, starts a process or a service, or creates
-or changes a file outside the C runtime (rule "read-only"). A signed binary (an Authenticode certificate table
-appended after the image) is checked like an unsigned one; the size budget
-counts the image without the signature, and the table must be well-formed
-and end the file.
+or changes a file outside the C runtime (rule "read-only"). A signed binary
+(an Authenticode certificate table appended after the image) is checked like
+an unsigned one; the size budget counts the image without the signature, and
+the table must be well-formed and end the file.
 """
 
 import argparse

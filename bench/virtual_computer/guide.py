@@ -138,8 +138,13 @@ def run_verification(machine, guide: Path = GUIDE) -> dict:
 # The guide's tables against the code.
 
 C_STRING = r'"(?:[^"\\]|\\.)*"'
-WRITE_LOG = re.compile(rf"WriteLog\(\s*((?:{C_STRING}\s*)+),\s*((?:{C_STRING}\s*)+|[^;]+?)\)\s*;",
-                       re.S)
+# The message is literals or a named constant (the pass's markers and lines
+# that the verifier reads back live in common/pass_record.h).
+WRITE_LOG = re.compile(
+    rf"WriteLog\(\s*((?:{C_STRING}\s*)+|k\w+),\s*((?:{C_STRING}\s*)+|[^;]+?)\)\s*;", re.S)
+C_CONSTANT = re.compile(rf"constexpr char (k\w+)\[\] =\s*((?:{C_STRING}\s*)+);")
+PASS_RECORD = Path("common") / "pass_record.h"
+POWER_SETTINGS = Path("common") / "power_settings.cpp"
 C_ESCAPES = {"r": "\r", "n": "\n", "t": "\t", "\\": "\\", '"': '"'}
 PAUSE_CALL = re.compile(r"\bPause\((\d+)\)")
 
@@ -150,14 +155,24 @@ def c_text(literals: str) -> str:
     return re.sub(r"\\(.)", lambda m: C_ESCAPES[m.group(1)], body)
 
 
-def log_line_patterns(sources):
+def c_constants(paths):
+    """{name: text} of the constexpr char arrays the files define."""
+    return {name: c_text(literals) for path in paths
+            for name, literals in C_CONSTANT.findall(path.read_text())}
+
+
+def log_line_patterns(sources, root: Path = ROOT):
     """Each physical line the code can write to the activity log, as a
     pattern: the message and suffix of every WriteLog call split at its line
     breaks, with a suffix that is not a literal matching any text."""
     patterns = set()
+    constants = c_constants([*sources, root / PASS_RECORD])
     for source in sources:
         for message, suffix in WRITE_LOG.findall(source.read_text()):
-            parts = [re.escape(c_text(message))]
+            text = constants.get(message) if message.startswith("k") else c_text(message)
+            if text is None:
+                continue
+            parts = [re.escape(text)]
             parts.append(re.escape(c_text(suffix)) if suffix.lstrip().startswith('"') else ".*")
             for line in "".join(parts).split(re.escape("\r\n")):
                 if line:
@@ -178,11 +193,11 @@ def table_first_cells(lines):
     return cells
 
 
-def log_table_mismatches(markdown: str, sources):
+def log_table_mismatches(markdown: str, sources, root: Path = ROOT):
     """Log lines the guide quotes (code spans in the first column of its log
     table; text in angle brackets stands for a value) that the code never
     writes."""
-    patterns = log_line_patterns(sources)
+    patterns = log_line_patterns(sources, root)
     found = []
     for cell in table_first_cells(section_lines(markdown, LOG_SECTION)):
         for quoted in re.findall(r"`([^`]+)`", cell):
@@ -222,15 +237,15 @@ def pause_table_mismatches(markdown: str, root: Path = ROOT):
 
 def code_power_values(root: Path = ROOT):
     """{(subgroup, setting, "AC" or "DC"): values} the program's powercfg
-    commands set, the lid override included."""
+    commands set, the lid override included: the rows of the power-settings
+    table ({label, subgroup, setting, supply, value})."""
     values = {}
-    source = (root / "runner" / "power_plan.cpp").read_text()
-    for literals in re.findall(rf"(?:{C_STRING}\s*)+", source):
-        command = re.match(r"-set(ac|dc)valueindex \S+ (\S+) (\S+) (\d+)$", c_text(literals))
-        if command:
-            supply, subgroup, setting, value = command.groups()
-            key = (subgroup.lower(), setting.lower(), supply.upper())
-            values.setdefault(key, set()).add(int(value))
+    path = root / POWER_SETTINGS
+    constants = c_constants([path])
+    row = re.compile(rf"\{{\s*{C_STRING},\s*(k\w+),\s*(k\w+),\s*k(Ac|Dc),\s*(\d+)\s*\}}")
+    for subgroup, setting, supply, value in row.findall(path.read_text()):
+        key = (constants[subgroup].lower(), constants[setting].lower(), supply.upper())
+        values.setdefault(key, set()).add(int(value))
     return values
 
 
@@ -253,7 +268,7 @@ def power_table_mismatches(markdown: str, root: Path = ROOT):
 
 def code_mismatches(markdown: str, root: Path = ROOT):
     """Where the guide's log, pause and power tables differ from the code."""
-    return log_table_mismatches(markdown, sorted((root / "vireodll").glob("*.cpp"))) + \
+    return log_table_mismatches(markdown, sorted((root / "vireodll").glob("*.cpp")), root) + \
         pause_table_mismatches(markdown, root) + power_table_mismatches(markdown, root)
 
 
