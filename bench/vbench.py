@@ -82,7 +82,7 @@ def verify(machine: Machine, stock_verdict: dict) -> dict:
     read-only proof), and after the bench set one value back. Last, since the
     bench's change would show in the run's facts."""
     after = verifier.verify_after_run(machine)
-    changed = verifier.verify_changed_value(machine)
+    changed = verifier.verify_changed_value(machine, after)
     if changed["changed"]:
         changed["newly_failed"] = verifier.newly_failed(after, changed)
     return {"stock_computer": stock_verdict, "after_run": after, "after_changed_value": changed}

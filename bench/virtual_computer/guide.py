@@ -3,10 +3,11 @@ computer, its log and pause tables compared with the code, and the links
 between the project's documents.
 
 docs/deployment.md has a section "Verifying a run" whose code blocks hold
-command-prompt lines ("C:\\> reg query ...") each followed by the output the
-guide promises. The bench runs every reg query line in the prefix after the
-product's run and compares the output with the guide's, so the guide cannot
-drift from what the product does. A line that reads SYSTEM's hive
+command-prompt lines ("C:\\> reg query ...", "C:\\> vireo-verify") each
+followed by the output the guide promises. The bench runs every reg query
+line, and every vireo-verify line shown with its output, in the prefix after
+the product's run and compares the output with the guide's, so the guide
+cannot drift from what the product does. A line that reads SYSTEM's hive
 (HKU\\S-1-5-18) runs against the hive of the prefix's one account, which is
 the hive the product wrote there.
 
@@ -17,6 +18,8 @@ powercfg table the values the program sets."""
 import re
 from pathlib import Path
 
+from . import verifier
+
 ROOT = Path(__file__).resolve().parent.parent.parent
 GUIDE = ROOT / "docs" / "deployment.md"
 SECTION = "Verifying a run"
@@ -24,6 +27,7 @@ LOG_SECTION = "The activity log"
 PAUSE_SECTION = "How long it takes"
 POWER_SECTION = "The power scheme"
 PROMPT = "C:\\> "
+VERIFIER_COMMANDS = ("vireo-verify", "vireo-verify.exe")
 SYSTEM_HIVE = "HKU\\S-1-5-18\\"
 SYSTEM_HIVE_SHOWN = "HKEY_USERS\\S-1-5-18\\"
 # In the guide's output, text in angle brackets stands for the computer's own
@@ -114,11 +118,28 @@ def in_run_account(words, expected, sid: str):
             [swap(line, SYSTEM_HIVE_SHOWN) for line in expected])
 
 
+def is_verifier_step(words, expected) -> bool:
+    """A vireo-verify line with the output the guide promises; one shown
+    without output is not run."""
+    return bool(words) and words[0].lower() in VERIFIER_COMMANDS and bool(expected)
+
+
+def run_verifier_step(machine, words):
+    return machine.wine(verifier.VERIFIER_PATH, *words[1:], native_dlls=("powrprof",))
+
+
 def run_verification(machine, guide: Path = GUIDE) -> dict:
-    """Runs the guide's reg query lines in the prefix; the report's facts."""
+    """Runs the guide's reg query and vireo-verify lines in the prefix; the
+    report's facts."""
     steps = verification_steps(guide.read_text())
     mismatches, ran, sid = [], 0, None
     for words, expected in steps:
+        if is_verifier_step(words, expected):
+            ran += 1
+            output = machine.decode(run_verifier_step(machine, words).stdout)
+            for difference in compare(expected, output):
+                mismatches.append(f"{' '.join(words)}: {difference}")
+            continue
         if [w.lower() for w in words[:2]] != ["reg", "query"]:
             continue
         ran += 1

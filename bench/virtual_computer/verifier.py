@@ -2,7 +2,7 @@
 account that ran the product: on the stock computer before the product, after
 the run (with its JSON report, and with the registry and the activity log
 compared byte for byte before and after it), and once more after the bench
-has set one recorded PnPCapabilities back to the stock value. Its power
+has set one recorded PnPCapabilities that passed back to the stock value. Its power
 checks go through the bench's powrprof.dll, which reads the store the bench's
 powercfg.exe keeps; Wine's own reads none."""
 
@@ -17,8 +17,9 @@ JSON_PATH = r"C:\bench\vireo-verify.json"
 REGISTRY_EXPORT = r"C:\bench\registry-{}.reg"
 CHECK_LINE = re.compile(r"^(PASS|FAIL|WARN|SKIP) (.+?): (.*?)(?: \(expected (.*)\))?$")
 HIVE_PREFIX = "settings key: "
-# The class path whose PnPCapabilities the bench sets back, and the stock value.
-CHANGED_PATH_VALUE = "Control-GUID1"
+# The check of a recorded class path's value, and the stock value the bench
+# sets one of them back to.
+CAPABILITY_CHECK = "PnPCapabilities "
 STOCK_CAPABILITY = 24
 
 
@@ -80,17 +81,20 @@ def failed(verdict: dict):
             if line.startswith("FAIL ")]
 
 
-def verify_changed_value(machine: Machine) -> dict:
-    """Sets the PnPCapabilities of the class path recorded first back to the
-    stock value; the verifier must fail that check and no other new one."""
-    path = machine.query_key(layout.SETTINGS_KEY).get(CHANGED_PATH_VALUE)
-    if not isinstance(path, str) or not path:
+def verify_changed_value(machine: Machine, after: dict) -> dict:
+    """Sets the PnPCapabilities of the first class path whose check passed
+    after the run back to the stock value; the verifier must fail that check
+    and no other new one."""
+    passed = [CHECK_LINE.match(line).group(2) for line in after["checks"]
+              if line.startswith(f"PASS {CAPABILITY_CHECK}")]
+    if not passed:
         return {"changed": None}
-    key = "HKLM\\" + path
-    machine.wine("reg", "add", key, "/v", "PnPCapabilities", "/t", "REG_DWORD", "/d",
-                 str(STOCK_CAPABILITY), "/f")
+    recorded = passed[0][len(CAPABILITY_CHECK):]
+    path = machine.query_key(layout.SETTINGS_KEY).get(recorded)
+    machine.wine("reg", "add", "HKLM\\" + path, "/v", "PnPCapabilities", "/t", "REG_DWORD",
+                 "/d", str(STOCK_CAPABILITY), "/f")
     verdict = run(machine)
-    verdict["changed"] = f"{CHANGED_PATH_VALUE}: PnPCapabilities {STOCK_CAPABILITY}"
+    verdict["changed"] = f"{recorded}: PnPCapabilities {STOCK_CAPABILITY}"
     return verdict
 
 
