@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 namespace vireo {
 
 constexpr char kLogPath[] = "C:\\SYSTEM.SAV\\Pallister.log";
@@ -23,6 +25,10 @@ constexpr char kWirelessIdLine[] =
     "Wireless LAN ID from BIOS: -- write this value to register as well -- ";
 constexpr char kWirelessMatchLine[] =
     "---Match both hardware ID from BIOS and register --- and set WLAN ID to registry";
+
+// IDs of this length or shorter (the BIOS's, an adapter's hardware ID) are
+// not worth matching; WLANID holds a longer one once an adapter matched.
+constexpr size_t kMinimumIdLength = 10;
 
 // Settings key values.
 constexpr char kMachineIdValue[] = "MachineID";

@@ -14,16 +14,19 @@ constexpr char kNotRecorded[] = "not recorded";
 // The network adapters' device class; its instance keys are four digits.
 constexpr char kNetworkAdapterClass[] = "{4D36E972-E325-11CE-BFC1-08002BE10318}\\";
 constexpr size_t kInstanceKeyDigits = 4;
-// A hardware ID is longer than this; the pass's initial text is shorter.
-constexpr size_t kShortestHardwareId = 10;
+
+// Reads a value the pass records; a missing one fails its check.
+bool ReadRecordedValue(HKEY settings, const char* name, const char* expected,
+                       char (&text)[MAX_PATH], CheckList& list) {
+    if (ReadStringValue(settings, name, text)) return true;
+    AddCheck(list, Verdict::kFail, name, kNotRecorded, expected);
+    return false;
+}
 
 void CheckMachineId(HKEY settings, CheckList& list) {
     constexpr char kExpected[] = "the machine ID from CRVNT.DLL";
     char text[MAX_PATH];
-    if (!ReadStringValue(settings, kMachineIdValue, text)) {
-        AddCheck(list, Verdict::kFail, kMachineIdValue, kNotRecorded, kExpected);
-        return;
-    }
+    if (!ReadRecordedValue(settings, kMachineIdValue, kExpected, text, list)) return;
     AddCheck(list, text[0] != '\0' ? Verdict::kPass : Verdict::kWarn, kMachineIdValue,
              text[0] != '\0' ? text : "empty", kExpected);
 }
@@ -31,10 +34,7 @@ void CheckMachineId(HKEY settings, CheckList& list) {
 void CheckWlanId(HKEY settings, CheckList& list) {
     constexpr char kExpected[] = "the wireless adapter's hardware ID";
     char text[MAX_PATH];
-    if (!ReadStringValue(settings, kWlanIdValue, text)) {
-        AddCheck(list, Verdict::kFail, kWlanIdValue, kNotRecorded, kExpected);
-        return;
-    }
+    if (!ReadRecordedValue(settings, kWlanIdValue, kExpected, text, list)) return;
     char seen[320];
     if (strcmp(text, kWlanIdInitialText) == 0) {
         char message[MAX_PATH];
@@ -45,7 +45,7 @@ void CheckWlanId(HKEY settings, CheckList& list) {
         AddCheck(list, Verdict::kWarn, kWlanIdValue, seen, kExpected);
         return;
     }
-    if (strlen(text) <= kShortestHardwareId) {
+    if (strlen(text) <= kMinimumIdLength) {
         StringCchPrintfA(seen, ARRAYSIZE(seen), "\"%s\"", text);
         AddCheck(list, Verdict::kFail, kWlanIdValue, seen, kExpected);
         return;
@@ -81,10 +81,7 @@ void CheckRecordedClassPath(HKEY settings, const RecordedClassPath& recorded, Ch
     StringCchPrintfA(expected, ARRAYSIZE(expected), "%s%s<instance>", recorded.classRoot,
                      kNetworkAdapterClass);
     char path[MAX_PATH];
-    if (!ReadStringValue(settings, recorded.valueName, path)) {
-        AddCheck(list, Verdict::kFail, recorded.valueName, kNotRecorded, expected);
-        return;
-    }
+    if (!ReadRecordedValue(settings, recorded.valueName, expected, path, list)) return;
     const bool adapterKey = NamesAdapterInstanceKey(path, recorded.classRoot);
     AddCheck(list, adapterKey ? Verdict::kPass : Verdict::kFail, recorded.valueName, path,
              expected);

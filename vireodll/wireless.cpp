@@ -26,8 +26,6 @@ constexpr GUID kNetworkAdapterInterface = {
     0xAD498944, 0x762F, 0x11D0, {0x8D, 0xCB, 0x00, 0xC0, 0x4F, 0xC3, 0x35, 0x8C}};
 constexpr size_t kPciRecordLength = 10;
 constexpr size_t kType2RecordLength = 6;
-// Shorter IDs (and hardware IDs) are not worth matching.
-constexpr size_t kMinimumIdLength = 10;
 
 // "PCI\VEN_xxxx&DEV_xxxx&SUBSYS_xxxxxxxx": 37 characters and the terminator.
 char g_biosWirelessId[38];
