@@ -209,7 +209,7 @@ def guide_section(report):
     if checked is None:
         return []
     verdict = "as the guide shows" if not checked["mismatches"] else "NOT as the guide shows"
-    lines = [f"Verification steps of {checked['guide']}: {checked['commands_run']} reg query"
+    lines = [f"Verification steps of {checked['guide']}: {checked['commands_run']}"
              f" commands run, output {verdict}"]
     lines += ["  " + mismatch for mismatch in checked["mismatches"]]
     return lines
