@@ -28,22 +28,114 @@ done
 # Wine runs 32-bit Windows programs through its 32-bit loader, a 32-bit Linux
 # program. Some kernels refuse those (32-bit emulation switched off); there
 # qemu-user runs them, registered with binfmt_misc for i386 executables.
+# Emulators older than 10 kill or hang Wine's 32-bit processes too often to
+# run the whole proof, so at least that version is installed: from the
+# release's own archive where it has one, otherwise from that release's
+# backports suite, for this one package.
 I386_BINFMT=/proc/sys/fs/binfmt_misc/qemu-i386
+QEMU_MINIMUM=1:10
+QEMU=/usr/bin/qemu-i386-static
 i386_runs() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
-enable_i386_emulation() {
-    echo "This kernel does not run 32-bit programs: running them through qemu-user (slower)." >&2
-    installed qemu-user-static || DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
-        --no-install-recommends qemu-user-static
+i386_emulated() { [ -e "$I386_BINFMT" ]; }
+
+version_at_least_minimum() { [ -n "$1" ] && dpkg --compare-versions "$1" ge "$QEMU_MINIMUM"; }
+installed_qemu_is_current() {
+    version_at_least_minimum "$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null)"
+}
+apt_install() { DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@"; }
+
+# The archive address this machine's own apt sources use for the release
+# (one-line .list files, then deb822 .sources files).
+release_archive() {
+    local suite=$1 lists=() sources=()
+    lists=(/etc/apt/sources.list /etc/apt/sources.list.d/*.list)
+    sources=(/etc/apt/sources.list.d/*.sources)
+    {
+        awk -v suite="$suite" '$1 == "deb" {
+            i = 2
+            if ($i ~ /^\[/) { while ($i !~ /\]$/) i++; i++ }
+            if ($(i + 1) == suite) print $i
+        }' "${lists[@]}" 2>/dev/null
+        local file
+        for file in "${sources[@]}"; do
+            [ -f "$file" ] || continue
+            awk -v suite="$suite" '
+                function flush() { if (deb && found && uris != "") print uris; deb = found = 0; uris = "" }
+                /^[[:space:]]*#/ { next }
+                /^[[:space:]]*$/ { flush(); next }
+                tolower($1) == "types:" { for (i = 2; i <= NF; i++) if ($i == "deb") deb = 1 }
+                tolower($1) == "uris:" { uris = $2 }
+                tolower($1) == "suites:" { for (i = 2; i <= NF; i++) if ($i == suite) found = 1 }
+                END { flush() }' "$file"
+        done
+    } | head -n 1
+}
+
+# From the backports suite of this release, through a source added for this
+# install only: afterwards the machine's package sources are as they were.
+install_qemu_from_backports() {
+    local codename archive list=/etc/apt/sources.list.d/vireo-qemu-backports.list
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    archive=$(release_archive "$codename")
+    if [ -z "$codename" ] || [ -z "$archive" ]; then
+        echo "no archive for ${codename:-this release} in the apt sources; cannot add its backports" >&2
+        exit 1
+    fi
+    echo "Installing qemu-user-static from $codename-backports"
+    echo "deb $archive $codename-backports main" >"$list"
+    local status=0
+    { apt-get update -q && apt_install -t "$codename-backports" qemu-user-static; } || status=$?
+    rm -f "$list"
+    apt-get update -q
+    [ $status -eq 0 ] || exit $status
+}
+
+install_current_qemu() {
+    installed_qemu_is_current && return 0
+    apt-get update -q
+    if version_at_least_minimum "$(apt-cache policy qemu-user-static | awk '/Candidate:/ { print $2 }')"; then
+        apt_install qemu-user-static
+    else
+        install_qemu_from_backports
+    fi
+    installed_qemu_is_current || { echo "qemu-user-static $QEMU_MINIMUM or newer could not be installed" >&2; exit 1; }
+}
+
+# The version of the emulator a registered entry runs. Its "F" flag keeps the
+# interpreter file that was there when it was registered, so after an upgrade
+# the entry still runs the old emulator until it is registered again.
+# qemu-user prints its version and ends when QEMU_VERSION is set.
+emulator_running_i386() { QEMU_VERSION=1 /usr/lib/wine/wine 2>/dev/null | head -n 1; }
+emulator_installed() { "$QEMU" --version 2>/dev/null | head -n 1; }
+
+register_i386_emulation() {
     [ -e /proc/sys/fs/binfmt_misc/register ] ||
         mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
-    [ -e "$I386_BINFMT" ] || printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
-        > /proc/sys/fs/binfmt_misc/register
+    if i386_emulated && [ "$(emulator_running_i386)" != "$(emulator_installed)" ]; then
+        echo "Registering $QEMU again: the entry runs \"$(emulator_running_i386)\"" >&2
+        echo -1 >"$I386_BINFMT"
+    fi
+    i386_emulated || printf '%s' ":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$QEMU:F" \
+        >/proc/sys/fs/binfmt_misc/register
     i386_runs || { echo "32-bit programs still do not run" >&2; exit 1; }
+    echo "32-bit programs run through $(emulator_running_i386)" >&2
+}
+
+enable_i386_emulation() {
+    echo "This kernel does not run 32-bit programs: running them through qemu-user (slower)." >&2
+    install_current_qemu
+    register_i386_emulation
 }
 
 if [ ${#missing[@]} -eq 0 ]; then
-    i386_runs && exit 0
-    [ "$(id -u)" -eq 0 ] || { echo "32-bit programs do not run here; run this script as root" >&2; exit 1; }
+    # Natively nothing more to do; where the emulator runs them, it is kept
+    # current and registered.
+    i386_runs && ! i386_emulated && exit 0
+    [ "$(id -u)" -eq 0 ] || {
+        i386_runs && exit 0
+        echo "32-bit programs do not run here; run this script as root" >&2
+        exit 1
+    }
     enable_i386_emulation
     exit 0
 fi
@@ -63,4 +155,4 @@ echo "Installing: ${missing[*]}"
 [ $needs_i386 = yes ] && dpkg --add-architecture i386
 apt-get update -q
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
-i386_runs || enable_i386_emulation
+i386_runs && ! i386_emulated || enable_i386_emulation
