@@ -68,6 +68,30 @@ void PrintChecks(const CheckList& list) {
     }
 }
 
+// Every check, in the order the lines are printed.
+void RunChecks(HKEY settings, CheckList& list) {
+    CheckActivityLog(list);
+    CheckSettingsKey(settings, list);
+    CheckWakeOnLan(settings, list);
+    CheckPowerScheme(list);
+}
+
+int ExitCodeOf(const CheckList& list) {
+    if (!list.anythingRead) {
+        printf(
+            "cannot verify: neither the log, the settings key nor the power scheme can be read\n");
+        return kCannotVerify;
+    }
+    return AnyFailed(list) ? kSomethingFailed : kAllPassed;
+}
+
+bool WriteJson(const char* path, const SettingsHive& hive, int exitCode, const CheckList& list) {
+    char machineId[MAX_PATH];
+    const bool hasMachineId = ReadStringValue(hive.settings.get(), kMachineIdValue, machineId);
+    const UnitIdentity unit = {hasMachineId ? machineId : nullptr, hive.description, exitCode};
+    return WriteJsonReport(path, unit, list);
+}
+
 int Verify(const Options& options) {
     SettingsHive hive;
     if (!OpenSettingsHive(options.sid, hive)) {
@@ -77,26 +101,13 @@ int Verify(const Options& options) {
     printf("settings key: %s\n", hive.description);
     CheckList list;
     ZeroMemory(&list, sizeof(list));
-    CheckActivityLog(list);
-    CheckSettingsKey(hive.settings.get(), list);
-    CheckWakeOnLan(hive.settings.get(), list);
-    CheckPowerScheme(list);
+    RunChecks(hive.settings.get(), list);
     PrintChecks(list);
 
-    int exitCode = AnyFailed(list) ? kSomethingFailed : kAllPassed;
-    if (!list.anythingRead) {
-        printf(
-            "cannot verify: neither the log, the settings key nor the power scheme can be read\n");
-        exitCode = kCannotVerify;
-    }
-    if (options.jsonPath != nullptr) {
-        char machineId[MAX_PATH];
-        const bool hasMachineId = ReadStringValue(hive.settings.get(), kMachineIdValue, machineId);
-        const UnitIdentity unit = {hasMachineId ? machineId : nullptr, hive.description, exitCode};
-        if (!WriteJsonReport(options.jsonPath, unit, list)) {
-            printf("cannot write %s\n", options.jsonPath);
-            return kCannotVerify;
-        }
+    const int exitCode = ExitCodeOf(list);
+    if (options.jsonPath != nullptr && !WriteJson(options.jsonPath, hive, exitCode, list)) {
+        printf("cannot write %s\n", options.jsonPath);
+        return kCannotVerify;
     }
     printf("verdict: %s (exit code %d)\n",
            exitCode == kAllPassed         ? "every effect is there"
