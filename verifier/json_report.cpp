@@ -22,40 +22,51 @@ void ToUtf8(const char* text, char (&utf8)[1024]) {
     utf8[sizeof(utf8) - 1] = '\0';
 }
 
+// Writes text; a failed write shows in ferror() once the report is written.
+void Put(FILE* file, const char* text) { (void)fputs(text, file); }
+void PutChar(FILE* file, char c) { (void)fputc(c, file); }
+
 // A JSON string (or null), with quotes, backslashes and control characters
 // escaped.
 void WriteString(FILE* file, const char* text) {
     if (text == nullptr) {
-        fputs("null", file);
+        Put(file, "null");
         return;
     }
     char utf8[1024];
     ToUtf8(text, utf8);
-    fputc('"', file);
-    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(utf8); *c != 0; ++c) {
-        if (*c == '"' || *c == '\\')
-            fprintf(file, "\\%c", *c);
-        else if (*c < 0x20)
-            fprintf(file, "\\u%04x", *c);
-        else
-            fputc(*c, file);
+    PutChar(file, '"');
+    for (const char* c = utf8; *c != '\0'; ++c) {
+        if (*c == '"' || *c == '\\') {
+            PutChar(file, '\\');
+            PutChar(file, *c);
+        } else if (static_cast<unsigned char>(*c) < 0x20) {
+            char escaped[8];
+            StringCchPrintfA(escaped, ARRAYSIZE(escaped), "\\u%04x",
+                             static_cast<unsigned>(static_cast<unsigned char>(*c)));
+            Put(file, escaped);
+        } else {
+            PutChar(file, *c);
+        }
     }
-    fputc('"', file);
+    PutChar(file, '"');
 }
 
 void WriteField(FILE* file, const char* name, const char* text, bool last = false) {
-    fprintf(file, "\"%s\": ", name);
+    PutChar(file, '"');
+    Put(file, name);
+    Put(file, "\": ");
     WriteString(file, text);
-    fputs(last ? "" : ", ", file);
+    Put(file, last ? "" : ", ");
 }
 
 void WriteCheck(FILE* file, const Check& check, bool last) {
-    fputs("    {", file);
+    Put(file, "    {");
     WriteField(file, "check", check.name);
     WriteField(file, "status", VerdictWord(check.verdict));
     WriteField(file, "seen", check.seen);
     WriteField(file, "expected", check.expected, true);
-    fputs(last ? "}\n" : "},\n", file);
+    Put(file, last ? "}\n" : "},\n");
 }
 
 }  // namespace
@@ -73,16 +84,19 @@ bool WriteJsonReport(const char* path, const UnitIdentity& unit, const CheckList
 
     UniqueStdioFile file(fopen(path, "wb"));
     if (!file) return false;
-    fputs("{\n  ", file.get());
+    char exitCode[64];
+    StringCchPrintfA(exitCode, ARRAYSIZE(exitCode), "\"exit_code\": %d,\n  \"checks\": [\n",
+                     unit.exitCode);
+    Put(file.get(), "{\n  ");
     WriteField(file.get(), "machine_id", unit.machineId);
     WriteField(file.get(), "computer_name", computer);
     WriteField(file.get(), "time", time);
-    fputs("\n  ", file.get());
+    Put(file.get(), "\n  ");
     WriteField(file.get(), "hive", unit.hive);
-    fprintf(file.get(), "\"exit_code\": %d,\n  \"checks\": [\n", unit.exitCode);
+    Put(file.get(), exitCode);
     for (int i = 0; i < list.count; ++i)
         WriteCheck(file.get(), list.checks[i], i + 1 == list.count);
-    fputs("  ]\n}\n", file.get());
+    Put(file.get(), "  ]\n}\n");
     return fflush(file.get()) == 0 && ferror(file.get()) == 0;
 }
 

@@ -71,7 +71,7 @@ bool ReadLogTail(LogTail& log, int& error) {
         const long size = ftell(file.get());
         start = size > kTailBytes ? size - kTailBytes : 0;
     }
-    fseek(file.get(), start, SEEK_SET);
+    if (fseek(file.get(), start, SEEK_SET) != 0) rewind(file.get());
     log.length = fread(log.text, 1, kTailBytes, file.get());
     log.text[log.length] = '\0';
     return true;

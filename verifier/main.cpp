@@ -127,6 +127,7 @@ int main(int argc, char** argv) {
         return vireo::kCannotVerify;
     }
     const int exitCode = vireo::Verify(options);
-    fflush(stdout);
+    // Nothing is left to report a failed flush to.
+    (void)fflush(stdout);
     return exitCode;
 }
