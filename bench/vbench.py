@@ -23,7 +23,7 @@ import time
 from pathlib import Path
 
 from virtual_computer import facts, faults, guide, layout, profiles, report as text_report, \
-    timeline
+    timeline, verifier
 from virtual_computer.check import check_all, differences, stable_facts
 from virtual_computer.machine import Machine
 
@@ -53,6 +53,8 @@ def run_once(profile: dict, bin_dir: Path, bench_bin: Path, out: Path, quiet: bo
             print(f"Preparing the virtual computer in {machine.prefix} ...", flush=True)
         machine.boot()
         layout.lay_out_computer(machine, bin_dir, bench_bin, profile)
+        verifier.install(machine, bin_dir, bench_bin)
+        stock_verdict = verifier.run(machine)
         before = facts.snapshot_before(machine)
         if not quiet:
             print("Running the product at real speed (about half a minute) ...", flush=True)
@@ -64,6 +66,7 @@ def run_once(profile: dict, bin_dir: Path, bench_bin: Path, out: Path, quiet: bo
         report = facts.collect(machine, profile, exit_code, duration_s, clock, before)
         if profile["checks_deployment_guide"]:
             report["deployment_guide"] = guide.run_verification(machine)
+        report["verifier"] = verify(machine, stock_verdict)
     finally:
         machine.stop()
         if holder is not None:
@@ -72,6 +75,17 @@ def run_once(profile: dict, bin_dir: Path, bench_bin: Path, out: Path, quiet: bo
     if profile["faults"]:
         report["faults"] = faults.survey(report, profile["faults"])
     return report
+
+
+def verify(machine: Machine, stock_verdict: dict) -> dict:
+    """The verifier's verdicts: on the stock computer, after the run (with its
+    read-only proof), and after the bench set one value back. Last, since the
+    bench's change would show in the run's facts."""
+    after = verifier.verify_after_run(machine)
+    changed = verifier.verify_changed_value(machine, after)
+    if changed["changed"]:
+        changed["newly_failed"] = verifier.newly_failed(after, changed)
+    return {"stock_computer": stock_verdict, "after_run": after, "after_changed_value": changed}
 
 
 def check_report(report: dict) -> int:

@@ -76,6 +76,7 @@ inline void DestroyDeviceList(HDEVINFO list) { SetupDiDestroyDeviceInfoList(list
 inline void CloseService(SC_HANDLE service) { CloseServiceHandle(service); }
 // A failed close has no one to report to; the result is dropped on purpose.
 inline void CloseFile(FILE* file) { (void)fclose(file); }
+inline void FreeLocalMemory(HLOCAL memory) { LocalFree(memory); }
 }  // namespace detail
 
 using UniqueHkey = UniqueResource<detail::NullIsEmpty<HKEY, detail::CloseKey>>;
@@ -88,6 +89,10 @@ using UniqueDeviceList =
     UniqueResource<detail::InvalidHandleIsEmpty<HDEVINFO, detail::DestroyDeviceList>>;
 using UniqueServiceHandle = UniqueResource<detail::NullIsEmpty<SC_HANDLE, detail::CloseService>>;
 using UniqueStdioFile = UniqueResource<detail::NullIsEmpty<FILE*, detail::CloseFile>>;
+// Memory the platform allocated for the caller with LocalAlloc (the active
+// power scheme's GUID, for one).
+template <typename T>
+using UniqueLocalPointer = UniqueResource<detail::NullIsEmpty<T*, detail::FreeLocalMemory>>;
 
 // Opens an existing registry key; the holder is empty when the open failed.
 inline UniqueHkey OpenRegistryKey(HKEY root, const char* path, REGSAM access) {

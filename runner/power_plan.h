@@ -5,6 +5,9 @@ namespace vireo {
 // Launches the system's powercfg.exe with one parameter string.
 void RunPowerCfg(const char* parameters);
 
+// Launches powercfg.exe with "<commandWord> <the Balanced scheme>".
+void RunPowerCfgOnScheme(const char* commandWord);
+
 // The maker's settings for the Balanced scheme, one command each.
 void ApplyPowerPlan();
 

@@ -7,7 +7,7 @@
 #include "common/handles.h"
 #include "common/pause.h"
 #include "common/product.h"
-#include "runner/disk_probe.h"
+#include "common/disk_probe.h"
 #include "runner/power_plan.h"
 
 #include "common/safe_strings.h"
@@ -19,7 +19,6 @@ using VireoEntry = UINT(WINAPI*)(MSIHANDLE);
 
 constexpr char kInstallerFileName[] = "Setup1.exe";
 constexpr char kInstallerArguments[] = "/q";
-constexpr char kActivateBalancedScheme[] = "-S 381b4222-f694-41f0-9685-ff5bb260df2e";
 
 // The program's own folder; false when the module path does not fit.
 bool GetProgramFolder(char (&folder)[MAX_PATH]) {
@@ -90,7 +89,7 @@ int RunSetupSequence() {
     ApplyPowerPlan();
     if (IsDiskProtectionPresent() == 1) ApplyLidOverride();
     RunPowerCfg("-ReplaceDefaultSchemes");
-    RunPowerCfg(kActivateBalancedScheme);
+    RunPowerCfgOnScheme("-S");
     return 0;
 }
 

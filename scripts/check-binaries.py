@@ -1,15 +1,19 @@
 #!/usr/bin/env python3
 """Checks the release binaries against the rules they ship under.
 
-    python3 scripts/check-binaries.py --program defaults-runner.exe --library VireoDll.dll
+    python3 scripts/check-binaries.py --program defaults-runner.exe --library VireoDll.dll \
+        [--verifier vireo-verify.exe]
 
 Prints each binary's size, one "FAIL <file>: <rule>: <what is wrong>" line per
 problem and a summary; exits 0 when every rule holds, 1 otherwise. Every
 imported function must be listed in scripts/allowed-imports.txt (another list
-with --allowed-imports). A signed binary (an Authenticode certificate table
-appended after the image) is checked like an unsigned one; the size budget
-counts the image without the signature, and the table must be well-formed
-and end the file.
+with --allowed-imports); the verifier's own list is
+scripts/allowed-imports-verifier.txt, and it must import nothing that writes
+the registry or the power scheme, starts a process or a service, or creates
+or changes a file outside the C runtime (rule "read-only"). A signed binary
+(an Authenticode certificate table appended after the image) is checked like
+an unsigned one; the size budget counts the image without the signature, and
+the table must be well-formed and end the file.
 """
 
 import argparse
@@ -32,12 +36,28 @@ SIZE_LIMIT = 64 * 1024
 STOCK_DLLS = {
     "kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll",
     "setupapi.dll", "ole32.dll", "oleaut32.dll", "msvcrt.dll", "msi.dll",
+    "powrprof.dll",  # the verifier reads the power scheme through it (Windows Vista and later)
 }
 # msi.dll is imported by ordinal 144 (its property setter) and nothing else.
 MSI_DLL = "msi.dll"
 MSI_ORDINAL = 144
 # The compiler's runtime DLLs: importing one means the link was not static.
 RUNTIME_DLL_PATTERNS = ("libwinpthread-1.dll", "libssp-0.dll", "libgcc_s*.dll", "libstdc++*.dll")
+
+# What the verifier must never import, whatever its allow-list says: it only
+# reads. Patterns of function names, each with what such a function does.
+READ_ONLY_FORBIDDEN = (
+    (("RegSet*", "RegCreate*", "RegDelete*", "RegCopyTree*", "RegRename*", "RegRestore*",
+      "RegReplace*", "RegLoad*", "RegUnLoad*", "RegSave*", "RegFlushKey"), "writes the registry"),
+    (("CreateProcess*", "ShellExecute*", "WinExec", "CreateRemoteThread*"), "starts a process"),
+    (("StartService*", "CreateService*", "ControlService*", "ChangeServiceConfig*",
+      "DeleteService"), "starts or changes a service"),
+    (("PowerWrite*", "PowerSetActiveScheme", "PowerCreate*", "PowerDelete*", "PowerDuplicate*",
+      "PowerImport*", "PowerRestore*", "PowerReplace*", "PowerRemove*"),
+     "changes the power scheme"),
+    (("CreateFile*", "WriteFile*", "DeleteFile*", "MoveFile*", "CopyFile*", "ReplaceFile*"),
+     "creates or changes a file directly"),
+)
 
 EXPECTED_EXPORTS = {
     1: "??0CVireoDll@@QAE@XZ",
@@ -88,6 +108,10 @@ WIN_CERT_REVISION_2_0 = 0x0200
 WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
 
 DEFAULT_ALLOWED_IMPORTS = Path(__file__).resolve().parent / "allowed-imports.txt"
+DEFAULT_VERIFIER_IMPORTS = Path(__file__).resolve().parent / "allowed-imports-verifier.txt"
+
+# The three binaries: the GUI program, the library, the console verifier.
+PROGRAM, LIBRARY, VERIFIER = "program", "library", "verifier"
 
 
 class AllowListError(Exception):
@@ -117,7 +141,8 @@ def import_key(imp):
     return f"#{imp.ordinal}" if imp.import_by_ordinal else imp.name.decode("ascii", "replace")
 
 
-def check_format(pe, is_library):
+def check_format(pe, kind):
+    is_library = kind == LIBRARY
     problems = []
     if pe.OPTIONAL_HEADER.Magic != pefile.OPTIONAL_HEADER_MAGIC_PE:
         problems.append(f"not PE32 (optional header magic 0x{pe.OPTIONAL_HEADER.Magic:x})")
@@ -129,13 +154,36 @@ def check_format(pe, is_library):
     if not is_library:
         if is_dll:
             problems.append("the DLL flag is set on the program")
-        gui = pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"]
-        if pe.OPTIONAL_HEADER.Subsystem != gui:
-            problems.append(f"subsystem {pe.OPTIONAL_HEADER.Subsystem}, not Windows GUI ({gui})")
+        name, what = ("IMAGE_SUBSYSTEM_WINDOWS_CUI", "Windows console") if kind == VERIFIER \
+            else ("IMAGE_SUBSYSTEM_WINDOWS_GUI", "Windows GUI")
+        wanted = pefile.SUBSYSTEM_TYPE[name]
+        if pe.OPTIONAL_HEADER.Subsystem != wanted:
+            problems.append(f"subsystem {pe.OPTIONAL_HEADER.Subsystem}, not {what} ({wanted})")
     return problems
 
 
-def check_imports(pe, allowed):
+def forbidden_for_reader(name):
+    """What an import the verifier must not have does, or None."""
+    for patterns, what in READ_ONLY_FORBIDDEN:
+        if any(fnmatch.fnmatchcase(name, pattern) for pattern in patterns):
+            return what
+    return None
+
+
+def check_read_only(pe):
+    problems = []
+    entries = list(getattr(pe, "DIRECTORY_ENTRY_IMPORT", []))
+    entries += getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])
+    for entry in entries:
+        dll = entry.dll.decode("ascii", "replace")
+        for imp in entry.imports:
+            what = forbidden_for_reader(import_key(imp))
+            if what:
+                problems.append(f"imports {dll}!{import_key(imp)}, which {what}")
+    return problems
+
+
+def check_imports(pe, allowed, read_only=False):
     problems = []
     entries = list(getattr(pe, "DIRECTORY_ENTRY_IMPORT", []))
     entries += getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])
@@ -151,6 +199,8 @@ def check_imports(pe, allowed):
             continue
         for imp in entry.imports:
             key = import_key(imp)
+            if read_only and forbidden_for_reader(key):
+                continue  # the read-only rule reports it
             if lower == MSI_DLL and key != f"#{MSI_ORDINAL}":
                 how = f"ordinal {imp.ordinal}" if imp.import_by_ordinal else f"{key} by name"
                 problems.append(f"imports {how} from {dll}; only ordinal {MSI_ORDINAL} is allowed")
@@ -327,8 +377,9 @@ def check_signature(data, offset, size):
     return []
 
 
-def check_binary(path, is_library, allowed):
+def check_binary(path, kind, allowed):
     """Returns (size, signature size, [(rule, message)]) for one binary."""
+    is_library = kind == LIBRARY
     try:
         data = Path(path).read_bytes()
     except OSError as error:
@@ -345,14 +396,16 @@ def check_binary(path, is_library, allowed):
     if table:
         problems += [("signature", message) for message in check_signature(data, *table)]
     checks = [
-        ("format", check_format(pe, is_library)),
-        ("imports", check_imports(pe, allowed)),
+        ("format", check_format(pe, kind)),
+        ("imports", check_imports(pe, allowed, read_only=kind == VERIFIER)),
         ("manifest", check_manifest(pe, LIBRARY_MANIFEST_ID if is_library else PROGRAM_MANIFEST_ID)),
         ("hardening", check_hardening(pe)),
         ("sections", check_sections(pe)),
         ("stack protection", check_stack_protection(data)),
         ("timestamp", check_timestamp(pe)),
     ]
+    if kind == VERIFIER:
+        checks.append(("read-only", check_read_only(pe)))
     if is_library:
         checks += [("exports", check_exports(pe)), ("calling convention", check_calling_convention(pe)),
                    ("version", check_version(pe))]
@@ -365,19 +418,28 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--program", required=True, help="defaults-runner.exe")
     parser.add_argument("--library", required=True, help="VireoDll.dll")
+    parser.add_argument("--verifier", help="vireo-verify.exe")
     parser.add_argument("--allowed-imports", default=str(DEFAULT_ALLOWED_IMPORTS),
                         help="allow-list of imported functions (default: %(default)s)")
+    parser.add_argument("--verifier-allowed-imports", default=str(DEFAULT_VERIFIER_IMPORTS),
+                        help="the verifier's allow-list (default: %(default)s)")
     args = parser.parse_args(argv)
 
-    try:
-        allowed = load_allowed_imports(args.allowed_imports)
-    except (OSError, AllowListError) as error:
-        print(f"FAIL {args.allowed_imports}: allow-list: {error}")
-        return 1
+    lists = {}
+    for kind, path in ((PROGRAM, args.allowed_imports), (VERIFIER, args.verifier_allowed_imports)):
+        try:
+            lists[kind] = load_allowed_imports(path)
+        except (OSError, AllowListError) as error:
+            print(f"FAIL {path}: allow-list: {error}")
+            return 1
 
+    binaries = [(args.program, PROGRAM), (args.library, LIBRARY)]
+    if args.verifier:
+        binaries.append((args.verifier, VERIFIER))
     counts = []
-    for path, is_library in ((args.program, False), (args.library, True)):
-        size, signature_size, problems = check_binary(path, is_library, allowed)
+    for path, kind in binaries:
+        allowed = lists[VERIFIER] if kind == VERIFIER else lists[PROGRAM]
+        size, signature_size, problems = check_binary(path, kind, allowed)
         signed = f"{size - signature_size} of them the image, {signature_size} the signature, " \
             if signature_size else ""
         print(f"{path}: {'unreadable' if size is None else f'{size} bytes'} "
@@ -388,7 +450,7 @@ def main(argv=None):
 
     total = sum(count for _, count in counts)
     if total == 0:
-        print("OK: every rule holds for both binaries")
+        print(f"OK: every rule holds for {'all three' if args.verifier else 'both'} binaries")
         return 0
     print("FAILED: " + ", ".join(f"{name} {count} problem{'s' * (count != 1)}"
                                  for name, count in counts))

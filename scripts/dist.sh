@@ -4,7 +4,7 @@
 # depends on when or where it was built.
 #
 # Signing: with VIREO_SIGN_PKCS12 (path of a PKCS#12 file holding the
-# certificate and its key) and VIREO_SIGN_PASSWORD (its password) both
+# certificate and its key) and VIREO_SIGN_PASSWORD (its password) all three
 # binaries are signed with Authenticode (SHA-256) through osslsigncode and the
 # signatures verified; without them the release is unsigned and says so. The
 # signing time is the commit's time, so signing the same build twice gives the
@@ -16,7 +16,8 @@ build=${1:-build/release}
 out=${2:-dist}
 program=$build/bin/defaults-runner.exe
 library=$build/bin/VireoDll.dll
-binaries=(defaults-runner.exe VireoDll.dll)
+verifier=$build/bin/vireo-verify.exe
+binaries=(defaults-runner.exe VireoDll.dll vireo-verify.exe)
 zip_name=vireo-1.0.0.2.zip
 
 if [ "${VIREO_SIGN_PKCS12:+set}" != "${VIREO_SIGN_PASSWORD:+set}" ]; then
@@ -24,7 +25,7 @@ if [ "${VIREO_SIGN_PKCS12:+set}" != "${VIREO_SIGN_PASSWORD:+set}" ]; then
     exit 1
 fi
 
-python3 scripts/check-binaries.py --program "$program" --library "$library"
+python3 scripts/check-binaries.py --program "$program" --library "$library" --verifier "$verifier"
 
 rm -rf "$out"
 mkdir -p "$out"
@@ -61,9 +62,9 @@ if [ -n "${VIREO_SIGN_PKCS12:-}" ]; then
 (osslsigncode, no time stamp: the signature is valid while the certificate is)."
     # The signed binaries obey every rule as well.
     python3 scripts/check-binaries.py --program "$out/defaults-runner.exe" \
-        --library "$out/VireoDll.dll"
+        --library "$out/VireoDll.dll" --verifier "$out/vireo-verify.exe"
 else
-    cp "$program" "$library" "$out/"
+    cp "$program" "$library" "$verifier" "$out/"
     signing="Unsigned: built without a signing certificate (VIREO_SIGN_PKCS12)."
 fi
 (cd "$out" && sha256sum "${binaries[@]}" > SHA256SUMS)
@@ -77,9 +78,11 @@ defaults-runner.exe  $(size defaults-runner.exe) bytes  the program: runs Setup1
                      preference pass and the Balanced power-scheme commands
 VireoDll.dll         $(size VireoDll.dll) bytes  the library: the preference pass
                      (export crvVireoReq, also an installer custom action)
+vireo-verify.exe     $(size vireo-verify.exe) bytes  the verifier: a read-only console program
+                     that checks a unit after a run (exit code 0, 1, or 2)
 deployment.md        the deployment guide (in the zip)
 
-Both are 32-bit Windows (PE32, i386) for Windows 7 and later, 32- or 64-bit.
+All three are 32-bit Windows (PE32, i386) for Windows 7 and later, 32- or 64-bit.
 SHA-256 sums: SHA256SUMS.
 $signing
 
@@ -88,7 +91,9 @@ fully static (no runtime DLLs), stripped, with no time stamps.
 
 Checked before packing (scripts/check-binaries.py): imports only from stock
 Windows 7 DLLs and only functions on scripts/allowed-imports.txt (msi.dll by
-ordinal 144 only); the library exports ordinals 1 to 4; version resource
+ordinal 144 only; the verifier's own list, and nothing of it that writes
+the registry or the power scheme, or starts a process or a service); the
+library exports ordinals 1 to 4; version resource
 1.0.0.2; manifests without an execution level; ASLR with relocations, DEP,
 no SEH; no writable-and-executable or shared writable section; stack
 protection linked in; at most 64 KiB each. CI runs the commit's tests under
@@ -103,7 +108,8 @@ python3 - "$out" "$zip_name" "$epoch" <<'PYTHON'
 import sys, time, zipfile
 from pathlib import Path
 out, name, epoch = Path(sys.argv[1]), sys.argv[2], int(sys.argv[3])
-files = {n: out / n for n in ("defaults-runner.exe", "VireoDll.dll", "SHA256SUMS", "RELEASE.txt")}
+files = {n: out / n for n in ("defaults-runner.exe", "VireoDll.dll", "vireo-verify.exe",
+                              "SHA256SUMS", "RELEASE.txt")}
 files["deployment.md"] = Path("docs/deployment.md")
 stamp = max(time.gmtime(epoch)[:6], (1980, 1, 1, 0, 0, 0))
 with zipfile.ZipFile(out / name, "w") as archive:

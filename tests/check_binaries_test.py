@@ -33,9 +33,12 @@ def build(out, kind, extra_import=None, extra_export="", protected=True, elevate
     line) of one more import; extra_export one more line of the library's .def;
     defines are preprocessor names for the source."""
     out.mkdir(parents=True)
-    binary = out / ("defaults-runner.exe" if kind == "program" else "VireoDll.dll")
+    binary = out / {"program": "defaults-runner.exe", "library": "VireoDll.dll",
+                    "verifier": "vireo-verify.exe"}[kind]
+    # The verifier is the program's source built as a console program.
+    source = "library" if kind == "library" else "program"
     flags = ["-O2", "-s", "-static", "-Wl,--dynamicbase,--nxcompat,--no-seh,--no-insert-timestamp",
-             FIXTURES / f"{kind}.c", out / "res.o", "-o", binary]
+             FIXTURES / f"{source}.c", out / "res.o", "-o", binary]
     flags += ["-fstack-protector-strong"] if protected else []
     flags += ["-D" + name for name in defines]
     imports = []
@@ -43,6 +46,8 @@ def build(out, kind, extra_import=None, extra_export="", protected=True, elevate
         (out / "exports.def").write_text((FIXTURES / "library.def").read_text() + extra_export)
         flags += ["-shared", out / "exports.def"]
         imports.append(FIXTURES / "msi.def")
+    elif kind == "verifier":
+        flags += ["-mconsole", "-DCONSOLE"]
     else:
         flags.append("-mwindows")
     if extra_import:
@@ -54,7 +59,7 @@ def build(out, kind, extra_import=None, extra_export="", protected=True, elevate
         tool("dlltool", "-d", definition, "-l", out / f"imports{number}.a")
         flags.append(out / f"imports{number}.a")
     tool("windres", "-I", FIXTURES, *(["-DELEVATED"] if elevated else []),
-         FIXTURES / f"{kind}.rc", "-O", "coff", "-o", out / "res.o")
+         FIXTURES / f"{source}.rc", "-O", "coff", "-o", out / "res.o")
     tool("gcc", *flags)
     return binary
 
@@ -62,7 +67,7 @@ def build(out, kind, extra_import=None, extra_export="", protected=True, elevate
 def setUpModule():
     global WORK, GOOD
     WORK = Path(tempfile.mkdtemp(prefix="check-binaries-"))
-    GOOD = {kind: build(WORK / kind, kind) for kind in ("program", "library")}
+    GOOD = {kind: build(WORK / kind, kind) for kind in ("program", "library", "verifier")}
 
 
 def signed(kind):
@@ -110,7 +115,10 @@ class CheckerTest(unittest.TestCase):
         with contextlib.redirect_stdout(output):
             code = checker["main"](["--program", str(paths["program"]),
                                     "--library", str(paths["library"]),
-                                    "--allowed-imports", str(FIXTURES / "allowed-imports.txt")])
+                                    "--verifier", str(paths["verifier"]),
+                                    "--allowed-imports", str(FIXTURES / "allowed-imports.txt"),
+                                    "--verifier-allowed-imports",
+                                    str(FIXTURES / "allowed-imports.txt")])
         failures = re.findall(r"^FAIL .+?: ([a-z -]+): (.*)$", output.getvalue(), re.M)
         return code, output.getvalue(), failures
 
@@ -132,6 +140,8 @@ class CheckerTest(unittest.TestCase):
         cases = [
             ("program", lambda pe: setattr(pe.OPTIONAL_HEADER, "Subsystem", 3),
              "format", "not Windows GUI"),
+            ("verifier", lambda pe: setattr(pe.OPTIONAL_HEADER, "Subsystem", 2),
+             "format", "not Windows console"),
             ("library", lambda pe: flip(pe.FILE_HEADER, "Characteristics", off=0x2000),
              "format", "DLL flag is not set"),
             ("program", dict(extra_import=("KERNEL32.dll", "Beep")),
@@ -140,6 +150,13 @@ class CheckerTest(unittest.TestCase):
              "imports", "WINMM.dll, which is not in the stock Windows 7 set"),
             ("program", dict(extra_import=("libwinpthread-1.dll", "pthread_self")),
              "imports", "libwinpthread-1.dll " + static),
+            # The verifier only reads, whatever its allow-list says.
+            ("verifier", dict(extra_import=("ADVAPI32.dll", "RegSetValueExA")),
+             "read-only", "ADVAPI32.dll!RegSetValueExA, which writes the registry"),
+            ("verifier", dict(extra_import=("KERNEL32.dll", "CreateProcessA")),
+             "read-only", "KERNEL32.dll!CreateProcessA, which starts a process"),
+            ("verifier", dict(extra_import=("POWRPROF.dll", "PowerSetActiveScheme")),
+             "read-only", "POWRPROF.dll!PowerSetActiveScheme, which changes the power scheme"),
             ("library", dict(extra_import=("libgcc_s_dw2-1.dll", "__udivdi3")),
              "imports", "libgcc_s_dw2-1.dll " + static),
             ("library", dict(extra_import=("msi.dll", "MsiGetPropertyA")),

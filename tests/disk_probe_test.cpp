@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fabricate.h"
-#include "runner/disk_probe.h"
+#include "common/disk_probe.h"
 
 namespace vireo::testing {
 namespace {

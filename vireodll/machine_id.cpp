@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "common/handles.h"
+#include "common/pass_record.h"
 #include "common/product.h"
 #include "vireodll/activity_log.h"
 #include "vireodll/settings_registry.h"
@@ -71,7 +72,7 @@ int CaptureMachineId() {
     // An ID without a terminator ends at the buffer's last byte.
     g_machineId[MAX_PATH - 1] = '\0';
 
-    WriteRegString(HKEY_CURRENT_USER, kSettingsKey, "MachineID", g_machineId);
+    WriteRegString(HKEY_CURRENT_USER, kSettingsKey, kMachineIdValue, g_machineId);
     WriteLog("System ID : ", g_machineId);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/handles.h"
+#include "common/pass_record.h"
 #include "common/pause.h"
 #include "common/product.h"
 #include "vireodll/activity_log.h"
@@ -19,13 +20,8 @@
 namespace vireo {
 namespace {
 
-constexpr char kLogPath[] = "C:\\SYSTEM.SAV\\Pallister.log";
 constexpr char kScriptFileName[] = "Vireo_Win7.vbs";
 constexpr char kScriptHost[] = "wscript.exe";
-constexpr char kControlSet001Class[] = "System\\ControlSet001\\Control\\Class\\";
-constexpr char kCurrentControlSetClass[] = "System\\CurrentControlSet\\Control\\Class\\";
-constexpr char kCapabilityName[] = "PnPCapabilities";
-constexpr DWORD kWakeOnLanCapability = 288;
 // The longer class root (39 characters) plus this much text fills the class
 // path exactly; a longer GUID value counts as not available.
 constexpr size_t kMaxGuidTextLength = 220;
@@ -42,9 +38,9 @@ struct PassBuffers {
 
 void InitializeLogAndSettings(PassBuffers& buffers) {
     SetLogPath(kLogPath);
-    WriteLog("===== \r\n Begin Vireo requirements =====", "");
+    WriteLog(kLogBeginMarker, "");
     StringCchCopyA(buffers.settingsKey, MAX_PATH, kSettingsKey);
-    WriteRegString(HKEY_CURRENT_USER, buffers.settingsKey, "WLANID", "WLAN");
+    WriteRegString(HKEY_CURRENT_USER, buffers.settingsKey, kWlanIdValue, kWlanIdInitialText);
     WriteLog("Initialize HK WLANID = WLAN", "");
 }
 
@@ -121,7 +117,7 @@ void HandleGuid1(HKEY settings, PassBuffers& buffers) {
         return;
     }
     SetCapabilityUnder(kControlSet001Class, buffers);
-    RecordClassPath(buffers, "Control-GUID1");
+    RecordClassPath(buffers, kControlGuid1Value);
     SetCapabilityUnder(kCurrentControlSetClass, buffers);
     WriteLog("find GUID1 and set Wake on LAN for GUID : ", buffers.classPath);
 }
@@ -135,7 +131,7 @@ void HandleGuid2(HKEY settings, PassBuffers& buffers) {
     SetCapabilityUnder(kControlSet001Class, buffers);
     WriteLog("find GUID2 and set Wake on LAN for GUID : ", buffers.classPath);
     SetCapabilityUnder(kCurrentControlSetClass, buffers);
-    RecordClassPath(buffers, "Current-GUID2");
+    RecordClassPath(buffers, kCurrentGuid2Value);
 }
 
 void HandleGuid3(HKEY settings, PassBuffers& buffers) {
@@ -144,9 +140,9 @@ void HandleGuid3(HKEY settings, PassBuffers& buffers) {
         return;
     }
     SetCapabilityUnder(kControlSet001Class, buffers);
-    RecordClassPath(buffers, "Control-GUID3");
+    RecordClassPath(buffers, kControlGuid3Value);
     SetCapabilityUnder(kCurrentControlSetClass, buffers);
-    RecordClassPath(buffers, "Current-GUID3");
+    RecordClassPath(buffers, kCurrentGuid3Value);
     WriteLog("find GUID3 and set Wake on LAN for GUID : ", buffers.classPath);
 }
 
@@ -176,7 +172,7 @@ extern "C" UINT __stdcall crvVireoReq(MSIHANDLE session) {
     EnableWakeOnLan(buffers);
 
     ZeroMemory(&buffers, sizeof(buffers));
-    WriteLog("==== end of Vireo requirements ====", "\r\n");
+    WriteLog(kLogEndMarker, "\r\n");
     MsiSetPropertyA(session, "crvMSIHotFix", "1");
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/handles.h"
+#include "common/pass_record.h"
 #include "common/pause.h"
 #include "common/product.h"
 #include "vireodll/activity_log.h"
@@ -25,8 +26,6 @@ constexpr GUID kNetworkAdapterInterface = {
     0xAD498944, 0x762F, 0x11D0, {0x8D, 0xCB, 0x00, 0xC0, 0x4F, 0xC3, 0x35, 0x8C}};
 constexpr size_t kPciRecordLength = 10;
 constexpr size_t kType2RecordLength = 6;
-// Shorter IDs (and hardware IDs) are not worth matching.
-constexpr size_t kMinimumIdLength = 10;
 
 // "PCI\VEN_xxxx&DEV_xxxx&SUBSYS_xxxxxxxx": 37 characters and the terminator.
 char g_biosWirelessId[38];
@@ -54,8 +53,8 @@ bool WlanIdLooksUnset() {
     char text[MAX_PATH];
     ZeroMemory(text, sizeof(text));
     DWORD size = sizeof(text);
-    if (RegQueryValueExA(settings.get(), "WLANID", nullptr, nullptr, reinterpret_cast<BYTE*>(text),
-                         &size) != ERROR_SUCCESS)
+    if (RegQueryValueExA(settings.get(), kWlanIdValue, nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(text), &size) != ERROR_SUCCESS)
         return false;
     text[size < sizeof(text) ? size : sizeof(text) - 1] = '\0';
     return strlen(text) < 3;
@@ -100,17 +99,15 @@ void MatchWirelessAdapter() {
         // it stops at the end of either text, so a shorter ID does not match.
         if (_mbsnbicmp(reinterpret_cast<const unsigned char*>(g_biosWirelessId),
                        reinterpret_cast<const unsigned char*>(hardwareId), idLength) == 0) {
-            WriteRegString(HKEY_CURRENT_USER, kSettingsKey, "WLANID", hardwareId);
-            WriteLog(
-                "---Match both hardware ID from BIOS and register --- and set WLAN ID to registry",
-                "");
+            WriteRegString(HKEY_CURRENT_USER, kSettingsKey, kWlanIdValue, hardwareId);
+            WriteLog(kWirelessMatchLine, "");
             return;
         }
     }
 }
 
 int GetWirelessID(const char* label) {
-    WriteLog("--- Get in GetWirelessID -- Number of try : ", label);
+    WriteLog(kWirelessAttemptLine, label);
 
     BYTE output[kBiosOutputSize];
     ZeroMemory(output, sizeof(output));
@@ -124,22 +121,22 @@ int GetWirelessID(const char* label) {
                                      &returnCode, output, output);
     }
     if (FAILED(result)) {
-        WriteLog("\r\n =?=?=? Call crvExecMethodEx fails =?=?=?", "\r\n");
+        WriteLog(kWirelessCallFailedLine, "\r\n");
         return 0;
     }
     if (returnCode != 0) {
-        WriteLog("\r\n =?=?=? Cannot get wireless ID =?=?=?", "\r\n");
-        WriteRegString(HKEY_CURRENT_USER, kSettingsKey, "Msg", "Get Wireless ID fails");
+        WriteLog(kWirelessRefusedLine, "\r\n");
+        WriteRegString(HKEY_CURRENT_USER, kSettingsKey, kWirelessMessageValue,
+                       "Get Wireless ID fails");
         return 0;
     }
     WriteLog("Able to get wireless ID", "");
     DecodeDeviceRecords(output);
-    WriteRegString(HKEY_CURRENT_USER, kSettingsKey, "Msg", "Get Wireless ID OK");
-    WriteLog("Wireless LAN ID from BIOS: -- write this value to register as well -- ",
-             g_biosWirelessId);
+    WriteRegString(HKEY_CURRENT_USER, kSettingsKey, kWirelessMessageValue, "Get Wireless ID OK");
+    WriteLog(kWirelessIdLine, g_biosWirelessId);
 
     if (strlen(g_biosWirelessId) <= kMinimumIdLength) {
-        WriteLog("\r\n =?=?=? size of returns less than 10 characters =?=?=?", "\r\n");
+        WriteLog(kWirelessShortIdLine, "\r\n");
         return 0;
     }
     MatchWirelessAdapter();

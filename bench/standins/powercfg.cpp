@@ -17,15 +17,16 @@
 
 #include "common/handles.h"
 #include "journal.h"
+#include "power_store.h"
 
 namespace {
 
+using bench::kActiveSchemeValue;
+using bench::kSchemesPath;
 using vireo::UniqueHkey;
 
-constexpr char kSchemesPath[] = "SYSTEM\\CurrentControlSet\\Control\\Power\\User\\PowerSchemes";
 constexpr char kDefaultSchemesPath[] =
     "SYSTEM\\CurrentControlSet\\Control\\Power\\User\\Default\\PowerSchemes";
-constexpr char kActiveSchemeValue[] = "ActivePowerScheme";
 
 // ---------------------------------------------------------------------------
 // The stock computer's schemes.
@@ -205,7 +206,8 @@ Outcome ChangeName(char** arguments, int count) {
     UniqueHkey key;
     const Outcome opened = OpenSchemeKey(arguments[0], &scheme, &key);
     if (opened != Outcome::kDone) return opened;
-    if (!WriteString(key.get(), "FriendlyName", arguments[1])) return Outcome::kRegistryFailed;
+    if (!WriteString(key.get(), bench::kFriendlyNameValue, arguments[1]))
+        return Outcome::kRegistryFailed;
     if (count == 3 && !WriteString(key.get(), "Description", arguments[2]))
         return Outcome::kRegistryFailed;
     return Outcome::kDone;
@@ -230,11 +232,11 @@ Outcome SetValueIndex(char** arguments, const char* valueName) {
 }
 
 Outcome SetAcValueIndex(char** arguments, int) {
-    return SetValueIndex(arguments, "ACSettingIndex");
+    return SetValueIndex(arguments, bench::kAcIndexValue);
 }
 
 Outcome SetDcValueIndex(char** arguments, int) {
-    return SetValueIndex(arguments, "DCSettingIndex");
+    return SetValueIndex(arguments, bench::kDcIndexValue);
 }
 
 Outcome SetActive(char** arguments, int) {
@@ -267,15 +269,15 @@ bool WriteStockSetting(const StockSetting& stock) {
     char path[MAX_PATH];
     UniqueHkey key;
     return SchemeKeyPath(stock.scheme, stock.subgroup, stock.setting, path) &&
-           CreateKey(path, &key) && WriteDword(key.get(), "ACSettingIndex", stock.ac) &&
-           WriteDword(key.get(), "DCSettingIndex", stock.dc);
+           CreateKey(path, &key) && WriteDword(key.get(), bench::kAcIndexValue, stock.ac) &&
+           WriteDword(key.get(), bench::kDcIndexValue, stock.dc);
 }
 
 bool WriteStockScheme(const StockScheme& stock) {
     char path[MAX_PATH];
     UniqueHkey key;
     return SchemeKeyPath(stock.guid, nullptr, nullptr, path) && CreateKey(path, &key) &&
-           WriteString(key.get(), "FriendlyName", stock.friendlyName);
+           WriteString(key.get(), bench::kFriendlyNameValue, stock.friendlyName);
 }
 
 // Lays out the stock schemes afresh, Balanced active.

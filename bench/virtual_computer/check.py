@@ -125,6 +125,8 @@ def stable_facts(report: dict) -> dict:
     }
     if "faults" in report:
         facts["faults"] = report["faults"]
+    if "verifier" in report:
+        facts["verifier"] = report["verifier"]
     if run["script_host_polls"]["how"].startswith("the limit"):
         facts["run"]["script_host_polls"] = run["script_host_polls"]
     action = report["installer_session"].get("custom_action")

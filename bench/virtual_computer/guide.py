@@ -3,10 +3,11 @@ computer, its log and pause tables compared with the code, and the links
 between the project's documents.
 
 docs/deployment.md has a section "Verifying a run" whose code blocks hold
-command-prompt lines ("C:\\> reg query ...") each followed by the output the
-guide promises. The bench runs every reg query line in the prefix after the
-product's run and compares the output with the guide's, so the guide cannot
-drift from what the product does. A line that reads SYSTEM's hive
+command-prompt lines ("C:\\> reg query ...", "C:\\> vireo-verify") each
+followed by the output the guide promises. The bench runs every reg query
+line, and every vireo-verify line shown with its output, in the prefix after
+the product's run and compares the output with the guide's, so the guide
+cannot drift from what the product does. A line that reads SYSTEM's hive
 (HKU\\S-1-5-18) runs against the hive of the prefix's one account, which is
 the hive the product wrote there.
 
@@ -17,6 +18,8 @@ powercfg table the values the program sets."""
 import re
 from pathlib import Path
 
+from . import verifier
+
 ROOT = Path(__file__).resolve().parent.parent.parent
 GUIDE = ROOT / "docs" / "deployment.md"
 SECTION = "Verifying a run"
@@ -24,6 +27,7 @@ LOG_SECTION = "The activity log"
 PAUSE_SECTION = "How long it takes"
 POWER_SECTION = "The power scheme"
 PROMPT = "C:\\> "
+VERIFIER_COMMANDS = ("vireo-verify", "vireo-verify.exe")
 SYSTEM_HIVE = "HKU\\S-1-5-18\\"
 SYSTEM_HIVE_SHOWN = "HKEY_USERS\\S-1-5-18\\"
 # In the guide's output, text in angle brackets stands for the computer's own
@@ -114,11 +118,28 @@ def in_run_account(words, expected, sid: str):
             [swap(line, SYSTEM_HIVE_SHOWN) for line in expected])
 
 
+def is_verifier_step(words, expected) -> bool:
+    """A vireo-verify line with the output the guide promises; one shown
+    without output is not run."""
+    return bool(words) and words[0].lower() in VERIFIER_COMMANDS and bool(expected)
+
+
+def run_verifier_step(machine, words):
+    return machine.wine(verifier.VERIFIER_PATH, *words[1:], native_dlls=("powrprof",))
+
+
 def run_verification(machine, guide: Path = GUIDE) -> dict:
-    """Runs the guide's reg query lines in the prefix; the report's facts."""
+    """Runs the guide's reg query and vireo-verify lines in the prefix; the
+    report's facts."""
     steps = verification_steps(guide.read_text())
     mismatches, ran, sid = [], 0, None
     for words, expected in steps:
+        if is_verifier_step(words, expected):
+            ran += 1
+            output = machine.decode(run_verifier_step(machine, words).stdout)
+            for difference in compare(expected, output):
+                mismatches.append(f"{' '.join(words)}: {difference}")
+            continue
         if [w.lower() for w in words[:2]] != ["reg", "query"]:
             continue
         ran += 1
@@ -138,8 +159,13 @@ def run_verification(machine, guide: Path = GUIDE) -> dict:
 # The guide's tables against the code.
 
 C_STRING = r'"(?:[^"\\]|\\.)*"'
-WRITE_LOG = re.compile(rf"WriteLog\(\s*((?:{C_STRING}\s*)+),\s*((?:{C_STRING}\s*)+|[^;]+?)\)\s*;",
-                       re.S)
+# The message is literals or a named constant (the pass's markers and lines
+# that the verifier reads back live in common/pass_record.h).
+WRITE_LOG = re.compile(
+    rf"WriteLog\(\s*((?:{C_STRING}\s*)+|k\w+),\s*((?:{C_STRING}\s*)+|[^;]+?)\)\s*;", re.S)
+C_CONSTANT = re.compile(rf"constexpr char (k\w+)\[\] =\s*((?:{C_STRING}\s*)+);")
+PASS_RECORD = Path("common") / "pass_record.h"
+POWER_SETTINGS = Path("common") / "power_settings.cpp"
 C_ESCAPES = {"r": "\r", "n": "\n", "t": "\t", "\\": "\\", '"': '"'}
 PAUSE_CALL = re.compile(r"\bPause\((\d+)\)")
 
@@ -150,14 +176,24 @@ def c_text(literals: str) -> str:
     return re.sub(r"\\(.)", lambda m: C_ESCAPES[m.group(1)], body)
 
 
-def log_line_patterns(sources):
+def c_constants(paths):
+    """{name: text} of the constexpr char arrays the files define."""
+    return {name: c_text(literals) for path in paths
+            for name, literals in C_CONSTANT.findall(path.read_text())}
+
+
+def log_line_patterns(sources, root: Path = ROOT):
     """Each physical line the code can write to the activity log, as a
     pattern: the message and suffix of every WriteLog call split at its line
     breaks, with a suffix that is not a literal matching any text."""
     patterns = set()
+    constants = c_constants([*sources, root / PASS_RECORD])
     for source in sources:
         for message, suffix in WRITE_LOG.findall(source.read_text()):
-            parts = [re.escape(c_text(message))]
+            text = constants.get(message) if message.startswith("k") else c_text(message)
+            if text is None:
+                continue
+            parts = [re.escape(text)]
             parts.append(re.escape(c_text(suffix)) if suffix.lstrip().startswith('"') else ".*")
             for line in "".join(parts).split(re.escape("\r\n")):
                 if line:
@@ -178,11 +214,11 @@ def table_first_cells(lines):
     return cells
 
 
-def log_table_mismatches(markdown: str, sources):
+def log_table_mismatches(markdown: str, sources, root: Path = ROOT):
     """Log lines the guide quotes (code spans in the first column of its log
     table; text in angle brackets stands for a value) that the code never
     writes."""
-    patterns = log_line_patterns(sources)
+    patterns = log_line_patterns(sources, root)
     found = []
     for cell in table_first_cells(section_lines(markdown, LOG_SECTION)):
         for quoted in re.findall(r"`([^`]+)`", cell):
@@ -222,15 +258,15 @@ def pause_table_mismatches(markdown: str, root: Path = ROOT):
 
 def code_power_values(root: Path = ROOT):
     """{(subgroup, setting, "AC" or "DC"): values} the program's powercfg
-    commands set, the lid override included."""
+    commands set, the lid override included: the rows of the power-settings
+    table ({label, subgroup, setting, supply, value})."""
     values = {}
-    source = (root / "runner" / "power_plan.cpp").read_text()
-    for literals in re.findall(rf"(?:{C_STRING}\s*)+", source):
-        command = re.match(r"-set(ac|dc)valueindex \S+ (\S+) (\S+) (\d+)$", c_text(literals))
-        if command:
-            supply, subgroup, setting, value = command.groups()
-            key = (subgroup.lower(), setting.lower(), supply.upper())
-            values.setdefault(key, set()).add(int(value))
+    path = root / POWER_SETTINGS
+    constants = c_constants([path])
+    row = re.compile(rf"\{{\s*{C_STRING},\s*(k\w+),\s*(k\w+),\s*k(Ac|Dc),\s*(\d+)\s*\}}")
+    for subgroup, setting, supply, value in row.findall(path.read_text()):
+        key = (constants[subgroup].lower(), constants[setting].lower(), supply.upper())
+        values.setdefault(key, set()).add(int(value))
     return values
 
 
@@ -253,7 +289,7 @@ def power_table_mismatches(markdown: str, root: Path = ROOT):
 
 def code_mismatches(markdown: str, root: Path = ROOT):
     """Where the guide's log, pause and power tables differ from the code."""
-    return log_table_mismatches(markdown, sorted((root / "vireodll").glob("*.cpp"))) + \
+    return log_table_mismatches(markdown, sorted((root / "vireodll").glob("*.cpp")), root) + \
         pause_table_mismatches(markdown, root) + power_table_mismatches(markdown, root)
 
 

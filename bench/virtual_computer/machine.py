@@ -46,18 +46,24 @@ class Machine:
         parts = [p for p in rest.split("\\") if p]
         return self.prefix.joinpath("drive_c", *parts)
 
-    def _run(self, command, timeout):
+    def _run(self, command, timeout, env=None):
         """Runs a command of the prefix. Output goes to files, not pipes: Wine's
         background services inherit the handles and would hold a pipe open."""
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            result = subprocess.run(command, env=self.env, stdout=out, stderr=err,
+            result = subprocess.run(command, env=env or self.env, stdout=out, stderr=err,
                                     stdin=subprocess.DEVNULL, timeout=timeout)
             out.seek(0)
             err.seek(0)
             return subprocess.CompletedProcess(command, result.returncode, out.read(), err.read())
 
-    def wine(self, *args, timeout=60):
-        return self._run(["wine", *args], timeout)
+    def wine(self, *args, timeout=60, native_dlls=()):
+        """Runs a program of the prefix; native_dlls are loaded from their
+        files (a stand-in) instead of Wine's own, for this process only."""
+        env = self.env
+        if native_dlls:
+            env = dict(self.env, WINEDLLOVERRIDES=";".join(
+                [self.env["WINEDLLOVERRIDES"], *(f"{dll}=n" for dll in native_dlls)]))
+        return self._run(["wine", *args], timeout, env)
 
     def boot(self):
         self.stop()

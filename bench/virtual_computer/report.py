@@ -23,7 +23,7 @@ def format_report(report: dict) -> str:
     for section in (faults_section, run_section, timeline_section, received_section,
                     session_section, wireless_section, log_section, settings_section,
                     class_keys_section, class_tree_section, scheme_section, powercfg_section,
-                    guide_section):
+                    guide_section, verifier_section):
         lines = section(report)
         if lines:
             out.extend(lines + [""])
@@ -209,7 +209,32 @@ def guide_section(report):
     if checked is None:
         return []
     verdict = "as the guide shows" if not checked["mismatches"] else "NOT as the guide shows"
-    lines = [f"Verification steps of {checked['guide']}: {checked['commands_run']} reg query"
+    lines = [f"Verification steps of {checked['guide']}: {checked['commands_run']}"
              f" commands run, output {verdict}"]
     lines += ["  " + mismatch for mismatch in checked["mismatches"]]
+    return lines
+
+
+def verifier_section(report):
+    verdicts = report.get("verifier")
+    if verdicts is None:
+        return []
+    lines = []
+    for title, key in (("on the stock computer, before the product", "stock_computer"),
+                       ("after the run", "after_run"),
+                       ("after the bench set one value back", "after_changed_value")):
+        verdict = verdicts[key]
+        if key == "after_changed_value" and not verdict.get("changed"):
+            lines.append(f"vireo-verify {title}: not run (no class path recorded)")
+            continue
+        lines.append(f"vireo-verify {title}: exit code {verdict['exit_code']},"
+                     f" settings key {verdict['hive']}")
+        lines += ["  " + line for line in verdict["checks"]]
+    after = verdicts["after_run"]
+    lines.append(f"  read-only: registry unchanged {after['read_only']['registry_unchanged']},"
+                 f" log unchanged {after['read_only']['log_unchanged']}; JSON {after['json']}")
+    changed = verdicts["after_changed_value"]
+    if changed.get("changed"):
+        lines.append(f"  after setting {changed['changed']}: newly failed"
+                     f" {', '.join(changed['newly_failed']) or '(none)'}")
     return lines

@@ -1,4 +1,5 @@
-/* A small GUI program built like the release program. EXTRA_IMPORT, when
+/* A small GUI program built like the release program (with CONSOLE, a
+   console program built like the verifier). EXTRA_IMPORT, when
    defined, names one more function to import (its import library is made
    from a one-line definition file). No Windows header, so any name can be
    declared here without a clash. */
@@ -26,3 +27,7 @@ int __stdcall WinMain(void* instance, void* previous, char* command, int show) {
 #endif
     return name_length() > 0 ? 0 : 1;
 }
+
+#ifdef CONSOLE
+int main(void) { return WinMain(0, 0, 0, 0); }
+#endif

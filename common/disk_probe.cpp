@@ -1,4 +1,4 @@
-#include "runner/disk_probe.h"
+#include "common/disk_probe.h"
 
 #include <windows.h>
 #include <setupapi.h>

@@ -1,0 +1,102 @@
+"""The verifier (vireo-verify.exe) on the virtual computer. It runs as the
+account that ran the product: on the stock computer before the product, after
+the run (with its JSON report, and with the registry and the activity log
+compared byte for byte before and after it), and once more after the bench
+has set one recorded PnPCapabilities that passed back to the stock value. Its power
+checks go through the bench's powrprof.dll, which reads the store the bench's
+powercfg.exe keeps; Wine's own reads none."""
+
+import json
+import re
+
+from . import layout
+from .machine import Machine
+
+VERIFIER_PATH = layout.SETUP_FOLDER + r"\vireo-verify.exe"
+JSON_PATH = r"C:\bench\vireo-verify.json"
+REGISTRY_EXPORT = r"C:\bench\registry-{}.reg"
+CHECK_LINE = re.compile(r"^(PASS|FAIL|WARN|SKIP) (.+?): (.*?)(?: \(expected (.*)\))?$")
+HIVE_PREFIX = "settings key: "
+# The check of a recorded class path's value, and the stock value the bench
+# sets one of them back to.
+CAPABILITY_CHECK = "PnPCapabilities "
+STOCK_CAPABILITY = 24
+
+
+def install(machine: Machine, bin_dir, bench_bin):
+    machine.install(bin_dir / "vireo-verify.exe", VERIFIER_PATH)
+    machine.install(bench_bin / "powrprof.dll", machine.system32_on_disk + r"\powrprof.dll")
+
+
+def run(machine: Machine, json_path=None) -> dict:
+    """One verifier run: its exit code, the hive it read and its check lines."""
+    arguments = [VERIFIER_PATH] + (["/json", json_path] if json_path else [])
+    result = machine.wine(*arguments, native_dlls=("powrprof",))
+    lines = machine.decode(result.stdout).splitlines()
+    hive = next((line[len(HIVE_PREFIX):] for line in lines if line.startswith(HIVE_PREFIX)), None)
+    return {"exit_code": result.returncode, "hive": hive,
+            "checks": [line.rstrip("\r") for line in lines if CHECK_LINE.match(line.rstrip("\r"))]}
+
+
+def json_agrees(machine: Machine, verdict: dict) -> dict:
+    """Whether the JSON report is valid UTF-8 JSON and holds the same checks."""
+    raw = machine.read_file(JSON_PATH)
+    try:
+        report = json.loads(raw.decode("utf-8"))
+    except (AttributeError, UnicodeDecodeError, ValueError):
+        return {"valid": False}
+    printed = []
+    for line in verdict["checks"]:
+        status, check, seen, expected = CHECK_LINE.match(line).groups()
+        printed.append((status, check, seen) + ((expected,) if expected else ()))
+    written = [(c["status"], c["check"], c["seen"]) +
+               ((c["expected"],) if c["status"] == "FAIL" else ()) for c in report["checks"]]
+    return {"valid": True, "same_checks_as_printed": printed == written,
+            "same_exit_code": report["exit_code"] == verdict["exit_code"],
+            "has_identity": all(report.get(k) for k in ("computer_name", "time", "hive"))}
+
+
+def registry_and_log(machine: Machine, name: str):
+    """The whole registry as regedit exports it, and the activity log's bytes."""
+    export = REGISTRY_EXPORT.format(name)
+    machine.wine("regedit", "/E", export)
+    registry = machine.read_file(export)
+    machine.host_path(export).unlink(missing_ok=True)
+    return registry, machine.read_file(layout.LOG_PATH)
+
+
+def verify_after_run(machine: Machine) -> dict:
+    registry_before, log_before = registry_and_log(machine, "before")
+    verdict = run(machine, JSON_PATH)
+    registry_after, log_after = registry_and_log(machine, "after")
+    verdict["json"] = json_agrees(machine, verdict)
+    verdict["read_only"] = {"registry_unchanged": registry_before is not None
+                            and registry_before == registry_after,
+                            "log_unchanged": log_before == log_after}
+    return verdict
+
+
+def failed(verdict: dict):
+    return [CHECK_LINE.match(line).group(2) for line in verdict["checks"]
+            if line.startswith("FAIL ")]
+
+
+def verify_changed_value(machine: Machine, after: dict) -> dict:
+    """Sets the PnPCapabilities of the first class path whose check passed
+    after the run back to the stock value; the verifier must fail that check
+    and no other new one."""
+    passed = [CHECK_LINE.match(line).group(2) for line in after["checks"]
+              if line.startswith(f"PASS {CAPABILITY_CHECK}")]
+    if not passed:
+        return {"changed": None}
+    recorded = passed[0][len(CAPABILITY_CHECK):]
+    path = machine.query_key(layout.SETTINGS_KEY).get(recorded)
+    machine.wine("reg", "add", "HKLM\\" + path, "/v", "PnPCapabilities", "/t", "REG_DWORD",
+                 "/d", str(STOCK_CAPABILITY), "/f")
+    verdict = run(machine)
+    verdict["changed"] = f"{recorded}: PnPCapabilities {STOCK_CAPABILITY}"
+    return verdict
+
+
+def newly_failed(before: dict, after: dict):
+    return [check for check in failed(after) if check not in failed(before)]

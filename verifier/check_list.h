@@ -1,0 +1,34 @@
+// The verifier's findings: one line per check, "<VERDICT> <check>: <seen>",
+// with "(expected <what>)" after a failure.
+#pragma once
+
+#include <windows.h>
+
+namespace vireo {
+
+enum class Verdict { kPass, kFail, kWarn, kSkip };
+
+struct Check {
+    Verdict verdict;
+    char name[64];
+    char seen[320];
+    char expected[160];
+};
+
+struct CheckList {
+    Check checks[32];
+    int count;
+    // Whether any check found something to read (a key, the log, a power
+    // value): without, the unit could not be verified at all.
+    bool anythingRead;
+};
+
+const char* VerdictWord(Verdict verdict);
+
+// Appends a check; texts that do not fit are cut. A full list drops it.
+void AddCheck(CheckList& list, Verdict verdict, const char* name, const char* seen,
+              const char* expected);
+
+bool AnyFailed(const CheckList& list);
+
+}  // namespace vireo

@@ -1,0 +1,119 @@
+#include "verifier/power_checks.h"
+
+#include <windows.h>
+#include <powrprof.h>
+
+#include <cstring>
+
+#include "common/disk_probe.h"
+#include "common/guid_text.h"
+#include "common/handles.h"
+#include "common/power_settings.h"
+
+#include "common/safe_strings.h"
+
+namespace vireo {
+namespace {
+
+void CheckSchemeName(const GUID& scheme, CheckList& list) {
+    constexpr char kCheck[] = "scheme name";
+    WCHAR name[128];
+    DWORD size = sizeof(name) - sizeof(WCHAR);
+    ZeroMemory(name, sizeof(name));
+    char seen[320];
+    const DWORD status = PowerReadFriendlyName(nullptr, &scheme, nullptr, nullptr,
+                                               reinterpret_cast<UCHAR*>(name), &size);
+    if (status != ERROR_SUCCESS) {
+        StringCchPrintfA(seen, ARRAYSIZE(seen), "cannot be read (error %lu)", status);
+        AddCheck(list, Verdict::kFail, kCheck, seen, kMakerSchemeName);
+        return;
+    }
+    list.anythingRead = true;
+    name[ARRAYSIZE(name) - 1] = L'\0';
+    char text[256];
+    if (WideCharToMultiByte(CP_ACP, 0, name, -1, text, sizeof(text), nullptr, nullptr) == 0)
+        text[0] = '\0';
+    text[sizeof(text) - 1] = '\0';
+    StringCchPrintfA(seen, ARRAYSIZE(seen), "\"%s\"", text);
+    AddCheck(list, strcmp(text, kMakerSchemeName) == 0 ? Verdict::kPass : Verdict::kFail, kCheck,
+             seen, kMakerSchemeName);
+}
+
+DWORD ReadValueIndex(const GUID& scheme, const PowerSettingValue& row, DWORD& value) {
+    GUID subgroup;
+    GUID setting;
+    if (!ParseGuidText(row.subgroup, subgroup) || !ParseGuidText(row.setting, setting))
+        return ERROR_INVALID_PARAMETER;
+    return row.supply == PowerSupply::kAc
+               ? PowerReadACValueIndex(nullptr, &scheme, &subgroup, &setting, &value)
+               : PowerReadDCValueIndex(nullptr, &scheme, &subgroup, &setting, &value);
+}
+
+bool IsSameSetting(const PowerSettingValue& a, const PowerSettingValue& b) {
+    return a.supply == b.supply && lstrcmpiA(a.subgroup, b.subgroup) == 0 &&
+           lstrcmpiA(a.setting, b.setting) == 0;
+}
+
+// The value the program leaves: the list's, or the override's where the
+// disk-protection hardware made the program launch it.
+DWORD ExpectedValue(const PowerSettingValue& row, bool diskProtection, char (&note)[64]) {
+    note[0] = '\0';
+    if (!IsSameSetting(row, kDiskProtectionLidOverride)) return row.value;
+    StringCchCopyA(note, ARRAYSIZE(note),
+                   diskProtection ? " (disk-protection hardware present)"
+                                  : " (no disk-protection hardware)");
+    return diskProtection ? kDiskProtectionLidOverride.value : row.value;
+}
+
+void CheckValue(const GUID& scheme, const PowerSettingValue& row, bool diskProtection,
+                CheckList& list) {
+    char check[64];
+    char seen[320];
+    char expected[96];
+    char note[64];
+    StringCchPrintfA(check, ARRAYSIZE(check), "scheme %s", row.label);
+    const DWORD want = ExpectedValue(row, diskProtection, note);
+    StringCchPrintfA(expected, ARRAYSIZE(expected), "%lu", want);
+    DWORD value = 0;
+    const DWORD status = ReadValueIndex(scheme, row, value);
+    if (status != ERROR_SUCCESS) {
+        StringCchPrintfA(seen, ARRAYSIZE(seen), "cannot be read (error %lu)", status);
+        AddCheck(list, Verdict::kFail, check, seen, expected);
+        return;
+    }
+    list.anythingRead = true;
+    StringCchPrintfA(seen, ARRAYSIZE(seen), "%lu%s", value, note);
+    AddCheck(list, value == want ? Verdict::kPass : Verdict::kFail, check, seen, expected);
+}
+
+void CheckActiveScheme(const GUID& scheme, CheckList& list) {
+    constexpr char kCheck[] = "scheme active";
+    char seen[320];
+    UniqueLocalPointer<GUID> active;
+    const DWORD status = PowerGetActiveScheme(nullptr, active.addressof());
+    if (status != ERROR_SUCCESS || !active) {
+        StringCchPrintfA(seen, ARRAYSIZE(seen), "cannot be read (error %lu)", status);
+        AddCheck(list, Verdict::kFail, kCheck, seen, kBalancedScheme);
+        return;
+    }
+    list.anythingRead = true;
+    const bool isBalanced = IsEqualGUID(*active.get(), scheme) != 0;
+    char text[40];
+    FormatGuidText(*active.get(), text);
+    StringCchPrintfA(seen, ARRAYSIZE(seen), "%s is active", text);
+    AddCheck(list, isBalanced ? Verdict::kPass : Verdict::kFail, kCheck, seen, kBalancedScheme);
+}
+
+}  // namespace
+
+void CheckPowerScheme(CheckList& list) {
+    GUID scheme;
+    if (!ParseGuidText(kBalancedScheme, scheme)) return;
+    CheckSchemeName(scheme, list);
+    const bool diskProtection = IsDiskProtectionPresent() == 1;
+    for (const PowerSettingValue& row : kMakerPowerSettings)
+        CheckValue(scheme, row, diskProtection, list);
+    CheckActiveScheme(scheme, list);
+}
+
+}  // namespace vireo

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "verifier/check_list.h"
+
+namespace vireo {
+
+// The Balanced scheme through the documented power-management functions: its
+// name, every value the program sets (the battery lid-close value as the
+// disk-protection probe decides it) and that it is the active scheme.
+void CheckPowerScheme(CheckList& list);
+
+}  // namespace vireo
