@@ -33,24 +33,19 @@ def differences(expected, actual, where="report"):
 
 
 def check_all(script: Path, names, fault_names, bin_dir: str, bench_bin: str, out_root: Path,
-              jobs: int, tries: int = 1):
+              jobs: int):
     """Runs every profile with --check, `jobs` at a time; each prefix has its
-    own server, so the runs do not meet. A profile that fails is run again, up
-    to `tries` runs in all, alone once the first round is over (under emulation
-    a run competing for the cores can miss Wine's activation timeout). The
-    fault profiles among them are counted apart: a fault is survived when its
-    profile passes. Returns the process exit code."""
-    def try_one(name, attempt):
+    own server, so the runs do not meet. The fault profiles among them are
+    counted apart: a fault is survived when its profile passes. Returns the
+    process exit code."""
+    def run_one(name):
         out = out_root / name
         out.mkdir(parents=True, exist_ok=True)
         started = time.monotonic()
-        with open(out / "check.txt", "ab" if attempt > 1 else "wb") as log:
-            if attempt > 1:
-                log.write(f"--- try {attempt} of {tries}\n".encode())
-                log.flush()
+        with open(out / "check.txt", "wb") as log:
             code = subprocess.run([sys.executable, str(script), "run", "--bin", bin_dir,
                                    "--bench-bin", bench_bin, "--profile", name, "--out",
-                                   str(out), "--check", "--quiet", "--tries", "1"],
+                                   str(out), "--check", "--quiet"],
                                   stdout=log, stderr=subprocess.STDOUT,
                                   stdin=subprocess.DEVNULL).returncode
         if code == 0:
@@ -60,24 +55,14 @@ def check_all(script: Path, names, fault_names, bin_dir: str, bench_bin: str, ou
         return code, time.monotonic() - started
 
     started = time.monotonic()
-    results = {}
     with ThreadPoolExecutor(max_workers=jobs) as pool:
-        for name, (code, took) in zip(names, pool.map(lambda name: try_one(name, 1), names)):
-            results[name] = (code, took, 1)
-    for name in names:
-        code, took, attempt = results[name]
-        while code != 0 and attempt < tries:
-            attempt += 1
-            code, more = try_one(name, attempt)
-            took += more
-        results[name] = (code, took, attempt)
+        results = dict(zip(names, pool.map(run_one, names)))
 
     failed = []
     for name in names:
-        code, took, attempts = results[name]
+        code, took = results[name]
         verdict = "passed" if code == 0 else "FAILED"
-        retried = f", on try {attempts} of {tries}" if tries > 1 else ""
-        print(f"  {name:<30} {verdict}  ({took:.0f} s{retried})", flush=True)
+        print(f"  {name:<30} {verdict}  ({took:.0f} s)", flush=True)
         if code != 0:
             failed.append(name)
             print("    " + (out_root / name / "check.txt").read_text().replace("\n", "\n    "))

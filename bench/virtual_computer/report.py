@@ -54,9 +54,6 @@ def run_section(report):
         f" {run['pauses_total_s']:.1f} s of built-in pauses, {run['outside_pauses_s']:.1f} s"
         " outside them",
     ]
-    if run.get("emulator_crashes_before"):
-        lines.append(f"  (run {run['emulator_crashes_before'] + 1}: the i386 emulator killed"
-                     " the runs before it)")
     for pause in run["pauses"]:
         lines.append(f"  pause {pause['ms'] / 1000:>4g} s  {pause['what']}")
     lines.append(f"  polls {polls['count']:>4} x 0.2 s  waiting for the script host ({polls['how']})")
