@@ -17,21 +17,16 @@ vireo_wine_boot() {
     case "$WINEPREFIX" in
         ""|"$HOME/.wine"|"$HOME/.wine/") echo "refusing to use the default Wine prefix" >&2; return 1 ;;
     esac
-    # Under qemu-user wineboot hangs now and then: each try is bounded, and a
-    # hung one is thrown away with its prefix.
-    local try
-    for try in 1 2; do
-        vireo_wine_stop
-        rm -rf "$WINEPREFIX"
-        mkdir -p "$WINEPREFIX"
-        # One server for the whole run, kept alive between processes. The
-        # prefix is made by an update (-u): after "wineboot -i" two service
-        # managers are left answering in turn, which breaks service look-ups
-        # and COM activation at random.
-        wineserver -p >/dev/null 2>&1
-        timeout 600 wineboot -u >/dev/null 2>&1 && return 0
-        echo "wineboot failed or hung for $WINEPREFIX (try $try of 2)" >&2
-    done
+    vireo_wine_stop
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    # One server for the whole run, kept alive between processes. The
+    # prefix is made by an update (-u): after "wineboot -i" two service
+    # managers are left answering in turn, which breaks service look-ups
+    # and COM activation at random. Bounded, so a hung one fails the run.
+    wineserver -p >/dev/null 2>&1
+    timeout 600 wineboot -u >/dev/null 2>&1 && return 0
+    echo "wineboot failed or did not end within 600 s for $WINEPREFIX" >&2
     vireo_wine_stop
     return 1
 }
