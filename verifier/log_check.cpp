@@ -34,28 +34,29 @@ void ToDiskForm(const char* text, char (&disk)[160]) {
     disk[out] = '\0';
 }
 
-// Where the last occurrence of a line's text (in its disk form) starts, at or
-// after from; nullptr when there is none.
-const char* FindLast(const LogTail& log, const char* from, const char* lineText) {
+// How often a line's text (in its disk form) occurs at or after from, and
+// where the last occurrence starts (nullptr when there is none).
+struct Occurrences {
+    int count;
+    const char* last;
+};
+
+Occurrences FindOccurrences(const LogTail& log, const char* from, const char* lineText) {
     char needle[160];
     ToDiskForm(lineText, needle);
     const size_t length = strlen(needle);
     const char* end = log.text + log.length;
-    const char* found = nullptr;
-    for (const char* at = from; length > 0 && at + length <= end; ++at)
-        if (memcmp(at, needle, length) == 0) found = at;
+    Occurrences found = {0, nullptr};
+    for (const char* at = from; length > 0 && at + length <= end; ++at) {
+        if (memcmp(at, needle, length) != 0) continue;
+        ++found.count;
+        found.last = at;
+    }
     return found;
 }
 
-int CountOccurrences(const LogTail& log, const char* from, const char* lineText) {
-    char needle[160];
-    ToDiskForm(lineText, needle);
-    const size_t length = strlen(needle);
-    const char* end = log.text + log.length;
-    int count = 0;
-    for (const char* at = from; length > 0 && at + length <= end; ++at)
-        if (memcmp(at, needle, length) == 0) ++count;
-    return count;
+const char* FindLast(const LogTail& log, const char* from, const char* lineText) {
+    return FindOccurrences(log, from, lineText).last;
 }
 
 // Reads the last kTailBytes of the log, read-only; false when it cannot be
@@ -93,7 +94,7 @@ constexpr WirelessEnding kWirelessEndings[] = {
 };
 
 void DescribeWireless(const LogTail& log, const char* passStart, char (&text)[160]) {
-    const int attempts = CountOccurrences(log, passStart, kWirelessAttemptLine);
+    const int attempts = FindOccurrences(log, passStart, kWirelessAttemptLine).count;
     const char* latest = nullptr;
     const char* meaning = "no attempt ended";
     for (const WirelessEnding& ending : kWirelessEndings) {

@@ -101,14 +101,14 @@ void CheckCapabilityUnder(const char* check, const char* path, const char* expec
     DWORD size = sizeof(value);
     const LONG status = RegQueryValueExA(key.get(), kCapabilityName, nullptr, &type,
                                          reinterpret_cast<BYTE*>(&value), &size);
+    const bool isDword = status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(value);
     if (status == ERROR_FILE_NOT_FOUND)
         StringCchPrintfA(seen, ARRAYSIZE(seen), "no value under HKLM\\%s", path);
-    else if (status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(value))
+    else if (!isDword)
         StringCchPrintfA(seen, ARRAYSIZE(seen), "a value of type %lu under HKLM\\%s", type, path);
     else
         StringCchPrintfA(seen, ARRAYSIZE(seen), "REG_DWORD %lu under HKLM\\%s", value, path);
-    const bool holds = status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(value) &&
-                       value == kWakeOnLanCapability;
+    const bool holds = isDword && value == kWakeOnLanCapability;
     AddCheck(list, holds ? Verdict::kPass : Verdict::kFail, check, seen, expected);
 }
 
