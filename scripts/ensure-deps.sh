@@ -32,10 +32,13 @@ done
 # run the whole proof, so at least that version is installed: from the
 # release's own archive where it has one, otherwise from that release's
 # backports suite, for this one package.
-I386_BINFMT=/proc/sys/fs/binfmt_misc/qemu-i386
+# (The Wine loader and the binfmt entry can be pointed elsewhere by the
+# script's own test.)
+I386_BINFMT=${VIREO_I386_BINFMT:-/proc/sys/fs/binfmt_misc/qemu-i386}
+WINE_LOADER32=${VIREO_WINE_LOADER32:-/usr/lib/wine/wine}
 QEMU_MINIMUM=1:10
 QEMU=/usr/bin/qemu-i386-static
-i386_runs() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+i386_runs() { "$WINE_LOADER32" --version >/dev/null 2>&1; }
 i386_emulated() { [ -e "$I386_BINFMT" ]; }
 
 version_at_least_minimum() { [ -n "$1" ] && dpkg --compare-versions "$1" ge "$QEMU_MINIMUM"; }
@@ -43,6 +46,59 @@ installed_qemu_is_current() {
     version_at_least_minimum "$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null)"
 }
 apt_install() { DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@"; }
+release_codename() { (. /etc/os-release && echo "${VERSION_CODENAME:-}"); }
+
+# A package mirror in the middle of a sync serves an index whose size or hash
+# does not match its Release file for a while. apt-get update is tried again
+# after a pause; when an index still fails, the run goes on with what the
+# lists hold, and says which index failed.
+UPDATE_TRIES=3
+UPDATE_PAUSE=20
+apt_update() {
+    local try output
+    output=$(mktemp)
+    for ((try = 1; try <= UPDATE_TRIES; try++)); do
+        if apt-get update -q 2>&1 | tee "$output"; then
+            rm -f "$output"
+            return 0
+        fi
+        [ $try -lt $UPDATE_TRIES ] || break
+        echo "apt-get update failed (try $try of $UPDATE_TRIES); trying again in $UPDATE_PAUSE s" >&2
+        sleep "$UPDATE_PAUSE"
+    done
+    local failed
+    failed=$(awk '/^E: Failed to fetch / { printf "%s%s", sep, $5; sep = " " }' "$output")
+    rm -f "$output"
+    echo "warning: apt-get update failed $UPDATE_TRIES times; going on without the index that failed:" \
+        "${failed:-(apt named none)}" >&2
+}
+
+# apt-get install; when it fails (after a partial update the lists of one
+# architecture can offer a newer version than the other's, which multiarch
+# packages refuse), once more pinned to the release's own suite. When that
+# fails too, apt's reason and the command to run by hand, and the script stops.
+install_packages() {
+    local output codename status=0
+    output=$(mktemp)
+    apt_install "$@" 2>&1 | tee "$output" && { rm -f "$output"; return 0; }
+    codename=$(release_codename)
+    if [ -n "$codename" ]; then
+        echo "The install failed; trying once more pinned to the release's own suite, $codename" >&2
+        apt_install -t "$codename" "$@" 2>&1 | tee "$output" || status=$?
+    else
+        status=1
+    fi
+    if [ $status -eq 0 ]; then
+        rm -f "$output"
+        return 0
+    fi
+    echo "error: the packages could not be installed. apt said:" >&2
+    grep '^E:' "$output" | sed 's/^/  /' >&2 || true
+    rm -f "$output"
+    echo "Install them by hand with:" >&2
+    echo "  apt-get update && apt-get install -y --no-install-recommends${codename:+ -t $codename} $*" >&2
+    exit 1
+}
 
 # The archive address this machine's own apt sources use for the release
 # (one-line .list files, then deb822 .sources files).
@@ -75,7 +131,7 @@ release_archive() {
 # install only: afterwards the machine's package sources are as they were.
 install_qemu_from_backports() {
     local codename archive list=/etc/apt/sources.list.d/vireo-qemu-backports.list
-    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    codename=$(release_codename)
     archive=$(release_archive "$codename")
     if [ -z "$codename" ] || [ -z "$archive" ]; then
         echo "no archive for ${codename:-this release} in the apt sources; cannot add its backports" >&2
@@ -84,15 +140,15 @@ install_qemu_from_backports() {
     echo "Installing qemu-user-static from $codename-backports"
     echo "deb $archive $codename-backports main" >"$list"
     local status=0
-    { apt-get update -q && apt_install -t "$codename-backports" qemu-user-static; } || status=$?
+    { apt_update && apt_install -t "$codename-backports" qemu-user-static; } || status=$?
     rm -f "$list"
-    apt-get update -q
+    apt_update
     [ $status -eq 0 ] || exit $status
 }
 
 install_current_qemu() {
     installed_qemu_is_current && return 0
-    apt-get update -q
+    apt_update
     if version_at_least_minimum "$(apt-cache policy qemu-user-static | awk '/Candidate:/ { print $2 }')"; then
         apt_install qemu-user-static
     else
@@ -105,7 +161,7 @@ install_current_qemu() {
 # interpreter file that was there when it was registered, so after an upgrade
 # the entry still runs the old emulator until it is registered again.
 # qemu-user prints its version and ends when QEMU_VERSION is set.
-emulator_running_i386() { QEMU_VERSION=1 /usr/lib/wine/wine 2>/dev/null | head -n 1; }
+emulator_running_i386() { QEMU_VERSION=1 "$WINE_LOADER32" 2>/dev/null | head -n 1; }
 emulator_installed() { "$QEMU" --version 2>/dev/null | head -n 1; }
 
 register_i386_emulation() {
@@ -153,6 +209,6 @@ fi
 
 echo "Installing: ${missing[*]}"
 [ $needs_i386 = yes ] && dpkg --add-architecture i386
-apt-get update -q
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+apt_update
+install_packages "${missing[@]}"
 i386_runs && ! i386_emulated || enable_i386_emulation
