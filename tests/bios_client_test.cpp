@@ -9,6 +9,7 @@
 #include "crvwmiex.h"
 #include "support/machine.h"
 #include "support/pause_recorder.h"
+#include "support/wait_bound.h"
 #include "vireodll/bios_client.h"
 #include "vireodll/preference_pass.h"
 #include "vireodll/wireless.h"
@@ -483,12 +484,15 @@ protected:
         ASSERT_TRUE(ServiceEntryExists());
     }
     void SetUp() override {
+        bound_.emplace(CurrentTestName() + ": calls into the BIOS server stand-in (crvwmiex.exe)",
+                       kOutOfProcessBoundMs);
         InstallBiosServer();
         RegisterServer();
         DeleteKeyTree(HKEY_CURRENT_USER, "Software\\CorvaneBench\\crvwmiex");
         ClearJournal();
         ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
     }
+    std::optional<WaitBound> bound_;
     void TearDown() override {
         CoUninitialize();
         RunBiosServer("/UnregServer");

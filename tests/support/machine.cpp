@@ -190,7 +190,8 @@ void RunBiosServer(const char* argument) {
     ASSERT_EQ(std::optional<DWORD>(0), process.WaitForExit(30000)) << argument;
 }
 
-TestProcess::TestProcess(const std::string& application, const std::string& commandLine) {
+TestProcess::TestProcess(const std::string& application, const std::string& commandLine)
+    : commandLine_(commandLine) {
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     std::string writable = commandLine;
@@ -207,8 +208,13 @@ TestProcess::~TestProcess() {
 }
 
 std::optional<DWORD> TestProcess::WaitForExit(DWORD milliseconds) {
-    if (!started() || WaitForSingleObject(info_.hProcess, milliseconds) != WAIT_OBJECT_0)
+    if (!started()) return std::nullopt;
+    if (WaitForSingleObject(info_.hProcess, milliseconds) != WAIT_OBJECT_0) {
+        const auto journal = ReadJournal();
+        ADD_FAILURE() << "still running after " << milliseconds << " ms: " << commandLine_
+                      << "; last journal event: " << (journal.empty() ? "(none)" : journal.back());
         return std::nullopt;
+    }
     DWORD code = 0;
     GetExitCodeProcess(info_.hProcess, &code);
     return code;

@@ -69,11 +69,14 @@ public:
     TestProcess& operator=(const TestProcess&) = delete;
 
     bool started() const { return info_.hProcess != nullptr; }
-    // Exit code once the process ended within the bound, or nullopt.
+    // Exit code once the process ended within the bound, or nullopt; a
+    // process still running then fails the test, saying which it was and
+    // the journal's last event.
     std::optional<DWORD> WaitForExit(DWORD milliseconds);
     void Terminate();
 
 private:
+    std::string commandLine_;
     PROCESS_INFORMATION info_{};
 };
 
