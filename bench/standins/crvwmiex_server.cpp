@@ -10,7 +10,11 @@
 //   crvwmiex /UnregServer   removes all three
 //   crvwmiex [-Embedding]   serves until the last object and lock are gone
 //                           (and LingerMs more, read at start), or until 60 s
-//                           pass without any object
+//                           pass without any object; then it revokes its
+//                           class and leaves after a quiet second
+//
+// StoppingFor (a count) makes that many activations meet a server that is
+// shutting down: CreateInstance answers CO_E_SERVER_STOPPING.
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -36,6 +40,11 @@ constexpr char kServiceDisplayName[] = "Corvane WMI extension";
 constexpr HRESULT kMethodFailure = static_cast<HRESULT>(0x80041001L);
 constexpr LONG kDefaultReturnCodeOnly = 5;
 constexpr ULONGLONG kIdleLimitMs = 60000;
+// How long a server whose class is revoked still answers: a client that was
+// handed the class object just before the revoke reaches it within this time.
+constexpr ULONGLONG kQuietAfterRevokeMs = 1000;
+// Posted to the main thread when the last object or lock is gone.
+constexpr UINT kCheckLifetime = WM_APP + 1;
 
 // ---------------------------------------------------------------------------
 // Holders.
@@ -133,11 +142,18 @@ bool ServerIsDone() {
     return idle >= kIdleLimitMs || (g_served && g_serverLocks == 0 && idle >= g_lingerMs);
 }
 
-// Without a linger the server leaves as soon as its last object and lock are
-// gone.
+// After its class is revoked, the server leaves once it has had no object and
+// no lock for the quiet time.
+bool QuietSinceRevoke() {
+    return g_liveObjects == 0 && g_serverLocks == 0 &&
+           GetTickCount64() - g_idleSince >= kQuietAfterRevokeMs;
+}
+
+// Without a linger the server stops as soon as its last object and lock are
+// gone; the main loop decides, between two incoming calls.
 void QuitNowIfUnused() {
     if (g_lingerMs == 0 && g_liveObjects == 0 && g_serverLocks == 0)
-        PostThreadMessageA(g_mainThread, WM_QUIT, 0, 0);
+        PostThreadMessageA(g_mainThread, kCheckLifetime, 0, 0);
 }
 
 void ObjectCreated() {
@@ -545,6 +561,21 @@ private:
     ComPointer<ITypeInfo> typeInfo_;
 };
 
+// Whether this activation is one of the StoppingFor count still to meet a
+// server that is shutting down (the count goes down by one).
+bool TakeOneStoppingActivation() {
+    DWORD stopping = 0;
+    DWORD size = sizeof(stopping);
+    if (RegGetValueA(HKEY_CURRENT_USER, kConfigKey, "StoppingFor", RRF_RT_REG_DWORD, nullptr,
+                     &stopping, &size) != ERROR_SUCCESS ||
+        stopping == 0)
+        return false;
+    --stopping;
+    RegSetKeyValueA(HKEY_CURRENT_USER, kConfigKey, "StoppingFor", REG_DWORD, &stopping,
+                    sizeof(stopping));
+    return true;
+}
+
 // One static factory; COM's references to it do not keep the server alive.
 class Factory final : public IClassFactory {
 public:
@@ -564,6 +595,7 @@ public:
         if (object == nullptr) return E_POINTER;
         *object = nullptr;
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+        if (TakeOneStoppingActivation()) return CO_E_SERVER_STOPPING;
         WmiExtension* extension = new (std::nothrow) WmiExtension();
         if (extension == nullptr) return E_OUTOFMEMORY;
         HRESULT result = extension->Initialize();
@@ -770,16 +802,29 @@ int Serve() {
         CoRevokeClassObject(cookie);
         return 1;
     }
+    // Once done, the class is revoked at once, so no new activation is handed
+    // this server; it still answers what reaches it (a new object keeps it),
+    // and leaves after a quiet time with no object.
+    bool revoked = false;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        if (message.message == WM_TIMER && message.hwnd == nullptr && message.wParam == timer) {
-            if (ServerIsDone()) break;
+        const bool check = message.hwnd == nullptr &&
+                           (message.message == kCheckLifetime ||
+                            (message.message == WM_TIMER && message.wParam == timer));
+        if (!check) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
             continue;
         }
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
+        if (revoked) {
+            if (QuietSinceRevoke()) break;
+        } else if (ServerIsDone()) {
+            CoRevokeClassObject(cookie);
+            revoked = true;
+            g_idleSince = GetTickCount64();
+        }
     }
     KillTimer(nullptr, timer);
-    CoRevokeClassObject(cookie);
+    if (!revoked) CoRevokeClassObject(cookie);
     return 0;
 }
 
