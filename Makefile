@@ -8,7 +8,7 @@ DEMO_JOBS ?= 6
 BENCH := python3 bench/vbench.py
 BENCH_BINS := --bin build/release/bin --bench-bin build/release/bench
 
-.PHONY: all deps release debug test lint check dist repro demo demo-all clean
+.PHONY: all deps release debug test soak lint check dist repro demo demo-all clean
 
 all: release
 
@@ -25,6 +25,11 @@ debug: deps
 
 test: deps
 	@scripts/run-tests.sh
+
+# make soak [SOAK_REPEATS=20] [SOAK_SUITES=1]: the out-of-process and timing
+# tests over and over, then the whole suite, counting what failed.
+soak: deps
+	@scripts/soak.sh $(or $(SOAK_REPEATS),20) $(or $(SOAK_SUITES),1)
 
 # The clang build, clang-tidy and the format check.
 lint: deps
