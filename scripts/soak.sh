@@ -28,7 +28,17 @@ count_failures() {
     done < <(sed -n '/The following tests FAILED/,$ s/^[[:space:]]*[0-9]* - \(.*\)$/\1/p' "$1")
 }
 
-passed=0 failed=0
+passed=0 failed=0 suite_passed=0 suite_failed=0
+# Runs a command with its output in a log, counting the failed tests it names.
+run_counted() {
+    local what=$1 out=$2
+    shift 2
+    "$@" >"$out" 2>&1 && return 0
+    count_failures "$out"
+    echo "$what failed: $out"
+    return 1
+}
+
 for flavour in ${VIREO_WINE_FLAVOURS:-win32}; do
     vireo_wine_env "$PWD/build/wine-test-$flavour" "$flavour"
     export VIREO_WINE_FLAVOUR=$flavour
@@ -37,13 +47,11 @@ for flavour in ${VIREO_WINE_FLAVOURS:-win32}; do
     vireo_wine_boot || exit 1
     trap vireo_wine_stop EXIT
     for ((run = 1; run <= repeats; run++)); do
-        out="$log/repeat-$flavour-$run.log"
-        if ctest --preset debug -R "$pattern" >"$out" 2>&1; then
+        if run_counted "repeat $run ($flavour)" "$log/repeat-$flavour-$run.log" \
+            ctest --preset debug -R "$pattern"; then
             passed=$((passed + 1))
         else
             failed=$((failed + 1))
-            count_failures "$out"
-            echo "repeat $run ($flavour) failed: $out"
         fi
     done
     vireo_wine_stop
@@ -51,15 +59,11 @@ for flavour in ${VIREO_WINE_FLAVOURS:-win32}; do
     echo "repeats in $flavour: $repeats runs of $(ctest --preset debug -N -R "$pattern" | sed -n 's/^Total Tests: //p') tests"
 done
 
-suite_passed=0 suite_failed=0
 for ((run = 1; run <= suites; run++)); do
-    out="$log/suite-$run.log"
-    if scripts/run-tests.sh >"$out" 2>&1; then
+    if run_counted "whole suite $run" "$log/suite-$run.log" scripts/run-tests.sh; then
         suite_passed=$((suite_passed + 1))
     else
         suite_failed=$((suite_failed + 1))
-        count_failures "$out"
-        echo "whole suite $run failed: $out"
     fi
 done
 
