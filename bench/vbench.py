@@ -52,7 +52,7 @@ def run_once(profile: dict, bin_dir: Path, bench_bin: Path, out: Path, quiet: bo
         machine.boot()
         layout.lay_out_computer(machine, bin_dir, bench_bin, profile)
         verifier.install(machine, bin_dir, bench_bin)
-        stock_verdict = verifier.run(machine)
+        stock_verdict = verifier.run(machine, pass_only=verifier.pass_only(profile))
         before = facts.snapshot_before(machine)
         if not quiet:
             print("Running the product at real speed (about half a minute) ...", flush=True)
@@ -64,7 +64,7 @@ def run_once(profile: dict, bin_dir: Path, bench_bin: Path, out: Path, quiet: bo
         report = facts.collect(machine, profile, exit_code, duration_s, clock, before)
         if profile["checks_deployment_guide"]:
             report["deployment_guide"] = guide.run_verification(machine)
-        report["verifier"] = verify(machine, stock_verdict)
+        report["verifier"] = verify(machine, stock_verdict, verifier.pass_only(profile))
     finally:
         machine.stop()
         if holder is not None:
@@ -75,12 +75,12 @@ def run_once(profile: dict, bin_dir: Path, bench_bin: Path, out: Path, quiet: bo
     return report
 
 
-def verify(machine: Machine, stock_verdict: dict) -> dict:
+def verify(machine: Machine, stock_verdict: dict, pass_only: bool) -> dict:
     """The verifier's verdicts: on the stock computer, after the run (with its
     read-only proof), and after the bench set one value back. Last, since the
     bench's change would show in the run's facts."""
-    after = verifier.verify_after_run(machine)
-    changed = verifier.verify_changed_value(machine, after)
+    after = verifier.verify_after_run(machine, pass_only)
+    changed = verifier.verify_changed_value(machine, after, pass_only)
     if changed["changed"]:
         changed["newly_failed"] = verifier.newly_failed(after, changed)
     return {"stock_computer": stock_verdict, "after_run": after, "after_changed_value": changed}

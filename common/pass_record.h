@@ -39,22 +39,39 @@ constexpr char kControlGuid1Value[] = "Control-GUID1";
 constexpr char kCurrentGuid2Value[] = "Current-GUID2";
 constexpr char kControlGuid3Value[] = "Control-GUID3";
 constexpr char kCurrentGuid3Value[] = "Current-GUID3";
+// The values the maker's script leaves, naming the adapters' class keys.
+constexpr char kGuid1Value[] = "GUID1";
+constexpr char kGuid2Value[] = "GUID2";
+constexpr char kGuid3Value[] = "GUID3";
+
+// Log lines of the machine ID (the ID follows) and of the GUID values: the
+// line of a handled value (a class path or the value's text follows) and the
+// line of GUID1 still missing after its second read.
+constexpr char kMachineIdLine[] = "System ID : ";
+constexpr char kGuid1HandledLine[] = "find GUID1 and set Wake on LAN for GUID : ";
+constexpr char kGuid2HandledLine[] = "find GUID2 and set Wake on LAN for GUID : ";
+constexpr char kGuid3HandledLine[] = "find GUID3 and set Wake on LAN for GUID : ";
+constexpr char kGuid1MissingLine[] = "Cannot find GUID1 in HKCU -- second time";
 
 // Below HKEY_LOCAL_MACHINE, followed by the text the script left in GUIDn.
 constexpr char kControlSet001Class[] = "System\\ControlSet001\\Control\\Class\\";
 constexpr char kCurrentControlSetClass[] = "System\\CurrentControlSet\\Control\\Class\\";
 
 // The class paths the pass records, each one it wrote the capability under,
-// with the class root it begins with.
+// with the class root it begins with, the GUID value it came from and the
+// line the pass logs for that value (followed by a class path under either
+// root).
 struct RecordedClassPath {
     const char* valueName;
     const char* classRoot;
+    const char* sourceValue;
+    const char* handledLine;
 };
 constexpr RecordedClassPath kRecordedClassPaths[] = {
-    {kControlGuid1Value, kControlSet001Class},
-    {kCurrentGuid2Value, kCurrentControlSetClass},
-    {kControlGuid3Value, kControlSet001Class},
-    {kCurrentGuid3Value, kCurrentControlSetClass},
+    {kControlGuid1Value, kControlSet001Class, kGuid1Value, kGuid1HandledLine},
+    {kCurrentGuid2Value, kCurrentControlSetClass, kGuid2Value, kGuid2HandledLine},
+    {kControlGuid3Value, kControlSet001Class, kGuid3Value, kGuid3HandledLine},
+    {kCurrentGuid3Value, kCurrentControlSetClass, kGuid3Value, kGuid3HandledLine},
 };
 constexpr char kCapabilityName[] = "PnPCapabilities";
 constexpr DWORD kWakeOnLanCapability = 288;

@@ -9,8 +9,9 @@ problem and a summary; exits 0 when every rule holds, 1 otherwise. Every
 imported function must be listed in scripts/allowed-imports.txt (another list
 with --allowed-imports); the verifier's own list is
 scripts/allowed-imports-verifier.txt, and it must import nothing that writes
-the registry or the power scheme, starts a process or a service, or creates
-or changes a file outside the C runtime (rule "read-only"). A signed binary
+the registry, the power scheme or a device, starts a process or a service, or
+creates or changes a file outside the C runtime, nor hold the name of such a
+function as text, which GetProcAddress could reach (rule "read-only"). A signed binary
 (an Authenticode certificate table appended after the image) is checked like
 an unsigned one; the size budget counts the image without the signature, and
 the table must be well-formed and end the file.
@@ -19,6 +20,7 @@ the table must be well-formed and end the file.
 import argparse
 import fnmatch
 import os
+import re
 import sys
 from pathlib import Path
 
@@ -48,16 +50,28 @@ RUNTIME_DLL_PATTERNS = ("libwinpthread-1.dll", "libssp-0.dll", "libgcc_s*.dll", 
 # reads. Patterns of function names, each with what such a function does.
 READ_ONLY_FORBIDDEN = (
     (("RegSet*", "RegCreate*", "RegDelete*", "RegCopyTree*", "RegRename*", "RegRestore*",
-      "RegReplace*", "RegLoad*", "RegUnLoad*", "RegSave*", "RegFlushKey"), "writes the registry"),
-    (("CreateProcess*", "ShellExecute*", "WinExec", "CreateRemoteThread*"), "starts a process"),
+      "RegReplace*", "RegLoad*", "RegUnLoad*", "RegSave*", "RegFlushKey", "SHSet*", "SHDelete*",
+      "SHCopyKey*"), "writes the registry"),
+    (("CreateProcess*", "ShellExecute*", "WinExec", "CreateRemoteThread*", "system", "_spawn*",
+      "_exec*"), "starts a process"),
     (("StartService*", "CreateService*", "ControlService*", "ChangeServiceConfig*",
       "DeleteService"), "starts or changes a service"),
     (("PowerWrite*", "PowerSetActiveScheme", "PowerCreate*", "PowerDelete*", "PowerDuplicate*",
-      "PowerImport*", "PowerRestore*", "PowerReplace*", "PowerRemove*"),
-     "changes the power scheme"),
-    (("CreateFile*", "WriteFile*", "DeleteFile*", "MoveFile*", "CopyFile*", "ReplaceFile*"),
-     "creates or changes a file directly"),
+      "PowerImport*", "PowerRestore*", "PowerReplace*", "PowerRemove*", "SetActivePwrScheme",
+      "WritePwrScheme", "WriteGlobalPwrPolicy", "WriteProcessorPwrScheme", "DeletePwrScheme",
+      "SetSuspendState"), "changes the power scheme"),
+    (("SetupDiSetDeviceRegistryProperty*", "SetupDiCreateDevRegKey*", "SetupDiCallClassInstaller",
+      "SetupDiChangeState", "SetupDiRemoveDevice", "DeviceIoControl"), "changes a device"),
+    (("CreateFile*", "WriteFile*", "DeleteFile*", "MoveFile*", "CopyFile*", "ReplaceFile*",
+      "OpenFile", "_lcreat", "_lwrite", "CreateDirectory*", "WritePrivateProfile*", "remove",
+      "rename", "_unlink"), "creates or changes a file directly"),
 )
+# The same names held as text anywhere in the image (GetProcAddress could
+# reach them): a whole NUL-terminated name, not part of a longer word.
+READ_ONLY_NAME_TEXT = re.compile(
+    rb"(?<![A-Za-z0-9_])(" + b"|".join(
+        re.escape(pattern.rstrip("*").encode()) + (rb"[A-Za-z0-9_]*" if pattern.endswith("*") else b"")
+        for patterns, _ in READ_ONLY_FORBIDDEN for pattern in patterns) + rb")\0")
 
 EXPECTED_EXPORTS = {
     1: "??0CVireoDll@@QAE@XZ",
@@ -181,6 +195,16 @@ def check_read_only(pe):
             if what:
                 problems.append(f"imports {dll}!{import_key(imp)}, which {what}")
     return problems
+
+
+def check_names_held_as_text(data, pe):
+    """Forbidden names the image holds as text, beyond those it imports (the
+    import rules report those)."""
+    imported = {import_key(imp) for entry in list(getattr(pe, "DIRECTORY_ENTRY_IMPORT", []))
+                + getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", []) for imp in entry.imports}
+    names = sorted({match.group(1).decode("ascii") for match in READ_ONLY_NAME_TEXT.finditer(data)}
+                   - imported)
+    return [f"holds the name {name} as text, which {forbidden_for_reader(name)}" for name in names]
 
 
 def check_imports(pe, allowed, read_only=False):
@@ -405,7 +429,7 @@ def check_binary(path, kind, allowed):
         ("timestamp", check_timestamp(pe)),
     ]
     if kind == VERIFIER:
-        checks.append(("read-only", check_read_only(pe)))
+        checks.append(("read-only", check_read_only(pe) + check_names_held_as_text(data, pe)))
     if is_library:
         checks += [("exports", check_exports(pe)), ("calling convention", check_calling_convention(pe)),
                    ("version", check_version(pe))]

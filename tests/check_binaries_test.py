@@ -157,6 +157,13 @@ class CheckerTest(unittest.TestCase):
              "read-only", "KERNEL32.dll!CreateProcessA, which starts a process"),
             ("verifier", dict(extra_import=("POWRPROF.dll", "PowerSetActiveScheme")),
              "read-only", "POWRPROF.dll!PowerSetActiveScheme, which changes the power scheme"),
+            ("verifier", dict(extra_import=("SETUPAPI.dll", "SetupDiCallClassInstaller")),
+             "read-only", "SETUPAPI.dll!SetupDiCallClassInstaller, which changes a device"),
+            ("verifier", dict(extra_import=("msvcrt.dll", "_spawnl")),
+             "read-only", "msvcrt.dll!_spawnl, which starts a process"),
+            # A name held as text could still reach the function through GetProcAddress.
+            ("verifier", dict(defines=['NAMED_FUNCTION="DeleteFileA"']),
+             "read-only", "holds the name DeleteFileA as text, which creates or changes a file"),
             ("library", dict(extra_import=("libgcc_s_dw2-1.dll", "__udivdi3")),
              "imports", "libgcc_s_dw2-1.dll " + static),
             ("library", dict(extra_import=("msi.dll", "MsiGetPropertyA")),

@@ -5,6 +5,10 @@
 // the cases read back.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "common/pass_record.h"
 #include "support/machine.h"
 #include "vireodll/activity_log.h"
@@ -52,13 +56,36 @@ protected:
 // bad arguments or a hive that is not loaded cannot verify.
 TEST_F(Verifier, BadArgumentsOrAHiveThatIsNotLoadedCannotVerify) {
     WriteString(HKEY_CURRENT_USER, kTestSettingsKey, kMachineIdValue, "USER-UNIT-3");
-    const std::pair<const char*, DWORD> cases[] = {{"", 1u},
+    WriteLog(kLogBeginMarker, "");
+    const std::pair<std::string, DWORD> cases[] = {{"", 1u},
                                                    {"/nonsense", 2u},
                                                    {"/user", 2u},
                                                    {"/json", 2u},
-                                                   {"/user S-1-5-21-1-2-3-4242", 2u}};
+                                                   {"/user S-1-5-21-1-2-3-4242", 2u},
+                                                   {"/user \"\"", 2u},
+                                                   {"/user S-1-5-18\\Software", 2u},
+                                                   {"/json " + std::string(kTestLogPath), 2u}};
     for (const auto& [arguments, exitCode] : cases)
         EXPECT_EQ(exitCode, Run(arguments)) << arguments;
+    // A report aimed at the activity log is refused, and the log kept.
+    EXPECT_NE(std::string::npos, ReadFileBytes(kTestLogPath).value_or("").find("Begin Vireo"));
+}
+
+// A folder gets one report per unit, named by its machine ID and computer
+// name; /pass-only lists the scheme checks as skipped.
+TEST_F(Verifier, AFolderGetsAReportNamedByTheUnitAndPassOnlySkipsTheScheme) {
+    WriteString(HKEY_CURRENT_USER, kTestSettingsKey, kMachineIdValue, "CRV:7/B?2");
+    char computer[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = ARRAYSIZE(computer);
+    ASSERT_TRUE(GetComputerNameA(computer, &size));
+    const std::string report = std::string(kFolder) + "\\CRV_7_B_2_" + computer + ".json";
+    DeleteFileIfPresent(report);
+    Run("/pass-only /json " + std::string(kFolder) + "\\");
+    const std::string json = ReadFileBytes(report).value_or("<no report>");
+    for (const char* check : {"scheme name", "scheme active", "scheme lid-close action DC"})
+        EXPECT_NE(std::string::npos,
+                  json.find(std::string("\"check\": \"") + check + "\", \"status\": \"SKIP\""))
+            << check << json;
 }
 
 TEST_F(Verifier, WithoutTheCurrentUsersKeySystemsHiveIsReadAndNamed) {
@@ -91,6 +118,87 @@ TEST_F(Verifier, TheLastPassOfTheLogDecides) {
                                      c.status + "\"";
         EXPECT_NE(std::string::npos, report.find(expected)) << report;
     }
+}
+
+// The recorded values must be the last pass's own: rows of a log and a
+// settings key, with the verdicts of the checks they decide.
+TEST_F(Verifier, RecordedValuesAreTiedToTheLastPass) {
+    const std::string adapter = "{4D36E972-E325-11CE-BFC1-08002BE10318}\\0007";
+    const std::string control = kControlSet001Class + adapter;
+    const std::string current = kCurrentControlSetClass + adapter;
+    using Lines = std::vector<std::pair<std::string, std::string>>;
+    using Values = std::vector<std::pair<std::string, std::string>>;
+    const Lines bios = {{kWirelessAttemptLine, "first"},
+                        {kWirelessCallFailedLine, "\r\n"},
+                        {kWirelessAttemptLine, "second"},
+                        {kWirelessRefusedLine, "\r\n"}};
+    Lines noCard = bios;
+    noCard.insert(noCard.end(), {{kWirelessAttemptLine, "third"}, {kWirelessShortIdLine, "\r\n"}});
+    const std::string longId(MAX_PATH - 1, 'M');
+    struct Case {
+        const char* what;
+        Lines lastPass;  // an earlier pass always logged machine ID A and GUID1
+        Values values;
+        Values statuses;
+    } cases[] = {
+        {"every BIOS call failed", bios, {{"WLANID", "WLAN"}}, {{"WLANID", "FAIL"}}},
+        {"the BIOS once said no card", noCard, {{"WLANID", "WLAN"}}, {{"WLANID", "WARN"}}},
+        {"the machine ID of an earlier pass", {}, {{"MachineID", "A"}}, {{"MachineID", "FAIL"}}},
+        {"another machine ID",
+         {{kMachineIdLine, "B"}},
+         {{"MachineID", "A"}},
+         {{"MachineID", "FAIL"}}},
+        {"the last pass's machine ID, 259 characters",
+         {{kMachineIdLine, longId}},
+         {{"MachineID", longId}},
+         {{"MachineID", "PASS"}}},
+        {"GUID1 missing in the last pass",
+         {{kGuid1MissingLine, "\r\n"}},
+         {{"GUID1", adapter}, {"Control-GUID1", control}},
+         {{"Control-GUID1", "FAIL"}}},
+        {"GUID1 logged under the other class root",
+         {{kGuid1HandledLine, current}},
+         {{"GUID1", adapter}, {"Control-GUID1", control}},
+         {{"Control-GUID1", "PASS"}}},
+        {"a model without GUID2 and GUID3",
+         {},
+         {{"GUID1", adapter}},
+         {{"Current-GUID2", "SKIP"}, {"PnPCapabilities Control-GUID3", "SKIP"}}},
+        {"GUID2 named but not recorded", {}, {{"GUID2", adapter}}, {{"Current-GUID2", "FAIL"}}},
+    };
+    for (const Case& c : cases) {
+        DeleteFileIfPresent(kTestLogPath);
+        DeleteKeyTree(HKEY_CURRENT_USER, kTestSettingsKey);
+        WriteLog(kLogBeginMarker, "");
+        WriteLog(kMachineIdLine, "A");
+        WriteLog(kGuid1HandledLine, current.c_str());
+        WriteLog(kLogEndMarker, "\r\n");
+        WriteLog(kLogBeginMarker, "");
+        for (const auto& [message, suffix] : c.lastPass) WriteLog(message.c_str(), suffix.c_str());
+        WriteLog(kLogEndMarker, "\r\n");
+        for (const auto& [name, text] : c.values)
+            WriteString(HKEY_CURRENT_USER, kTestSettingsKey, name, text);
+        const std::string report = RunForReport();
+        for (const auto& [check, status] : c.statuses)
+            EXPECT_NE(std::string::npos,
+                      report.find("\"check\": \"" + check + "\", \"status\": \"" + status + "\""))
+                << c.what << ": " << check << " " << status << "\n"
+                << report;
+    }
+}
+
+// A value of another type says so; one the pass could not have written is
+// not taken for a recorded one.
+TEST_F(Verifier, OddValuesAreNamedForWhatTheyAre) {
+    const DWORD number = 7;
+    WriteRawValue(HKEY_CURRENT_USER, kTestSettingsKey, kMachineIdValue, REG_DWORD,
+                  std::string(reinterpret_cast<const char*>(&number), sizeof(number)));
+    WriteString(HKEY_CURRENT_USER, kTestSettingsKey, kWlanIdValue, std::string(MAX_PATH, 'W'));
+    const std::string report = RunForReport();
+    EXPECT_NE(std::string::npos, report.find("\"MachineID\", \"status\": \"FAIL\", \"seen\": "
+                                             "\"a value of type 4\""))
+        << report;
+    EXPECT_NE(std::string::npos, report.find("\"seen\": \"longer than the 260 bytes")) << report;
 }
 
 }  // namespace

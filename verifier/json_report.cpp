@@ -3,8 +3,10 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "common/handles.h"
+#include "common/pass_record.h"
 
 #include "common/safe_strings.h"
 
@@ -69,13 +71,65 @@ void WriteCheck(FILE* file, const Check& check, bool last) {
     Put(file, last ? "}\n" : "},\n");
 }
 
-}  // namespace
+using ComputerName = char[MAX_COMPUTERNAME_LENGTH + 1];
 
-bool WriteJsonReport(const char* path, const UnitIdentity& unit, const CheckList& list) {
-    char computer[MAX_COMPUTERNAME_LENGTH + 1];
+void ReadComputerName(ComputerName& computer) {
     DWORD size = ARRAYSIZE(computer);
     if (!GetComputerNameA(computer, &size)) computer[0] = '\0';
     computer[ARRAYSIZE(computer) - 1] = '\0';
+}
+
+// Appends text with every character a file name cannot hold as '_'.
+bool AppendFileNamePart(const char* text, char (&path)[MAX_PATH]) {
+    size_t length = strlen(path);
+    for (const char* c = text; *c != '\0'; ++c, ++length) {
+        if (length + 1 >= ARRAYSIZE(path)) return false;
+        const bool allowed = static_cast<unsigned char>(*c) >= 0x20 &&
+                             strchr("<>:\"/\\|?*", *c) == nullptr;
+        path[length] = allowed ? *c : '_';
+    }
+    path[length] = '\0';
+    return true;
+}
+
+// The full path, long names throughout where the file exists.
+void CanonicalPath(const char* path, char (&full)[MAX_PATH]) {
+    full[0] = '\0';
+    const DWORD length = GetFullPathNameA(path, ARRAYSIZE(full), full, nullptr);
+    if (length == 0 || length >= ARRAYSIZE(full)) {
+        StringCchCopyA(full, ARRAYSIZE(full), path);
+        return;
+    }
+    char longPath[MAX_PATH];
+    const DWORD longLength = GetLongPathNameA(full, longPath, ARRAYSIZE(longPath));
+    if (longLength != 0 && longLength < ARRAYSIZE(longPath))
+        StringCchCopyA(full, ARRAYSIZE(full), longPath);
+}
+
+}  // namespace
+
+bool ChooseReportPath(const char* requested, const char* machineId, char (&path)[MAX_PATH]) {
+    if (FAILED(StringCchCopyA(path, ARRAYSIZE(path), requested))) return false;
+    const size_t length = strlen(requested);
+    if (length == 0 || requested[length - 1] != '\\') return length > 0;
+    ComputerName computer;
+    ReadComputerName(computer);
+    return AppendFileNamePart(machineId != nullptr ? machineId : "no-machine-id", path) &&
+           AppendFileNamePart("_", path) && AppendFileNamePart(computer, path) &&
+           AppendFileNamePart(".json", path);
+}
+
+bool IsActivityLog(const char* path) {
+    char report[MAX_PATH];
+    char log[MAX_PATH];
+    CanonicalPath(path, report);
+    CanonicalPath(kLogPath, log);
+    return lstrcmpiA(report, log) == 0;
+}
+
+bool WriteJsonReport(const char* path, const UnitIdentity& unit, const CheckList& list) {
+    ComputerName computer;
+    ReadComputerName(computer);
     SYSTEMTIME now;
     GetSystemTime(&now);
     char time[32];
@@ -93,6 +147,9 @@ bool WriteJsonReport(const char* path, const UnitIdentity& unit, const CheckList
     WriteField(file.get(), "time", time);
     Put(file.get(), "\n  ");
     WriteField(file.get(), "hive", unit.hive);
+    Put(file.get(), "\n  ");
+    WriteField(file.get(), "last_pass", unit.lastPass);
+    WriteField(file.get(), "not_checked", unit.notChecked);
     Put(file.get(), exitCode);
     for (int i = 0; i < list.count; ++i)
         WriteCheck(file.get(), list.checks[i], i + 1 == list.count);

@@ -1,8 +1,8 @@
 // vireo-verify: reads what a run of the factory preferences left on this unit
-// and says, one line per check, whether every effect is there. It only reads:
-// the registry, the activity log and the power scheme.
+// and says, one line per check, whether every effect it can check is there.
+// It only reads: the registry, the activity log and the power scheme.
 //
-//     vireo-verify [/user SID] [/json FILE]
+//     vireo-verify [/user SID] [/json FILE|FOLDER\] [/pass-only]
 //
 // Exit code 0 when no check failed, 1 when one did, 2 when the unit could
 // not be verified (bad arguments, a hive that is not loaded, nothing
@@ -10,11 +10,13 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "common/pass_record.h"
 #include "verifier/check_list.h"
 #include "verifier/hive.h"
 #include "verifier/json_report.h"
+#include "verifier/last_pass.h"
 #include "verifier/log_check.h"
 #include "verifier/power_checks.h"
 #include "verifier/settings_checks.h"
@@ -31,7 +33,21 @@ constexpr int kCannotVerify = 2;
 struct Options {
     const char* sid = nullptr;
     const char* jsonPath = nullptr;
+    bool passOnly = false;
 };
+
+// What no check here can see, named in every verdict.
+constexpr char kNotChecked[] =
+    "the installer's own work; the default schemes (-ReplaceDefaultSchemes); whether the values "
+    "are in force before the scheme's next activation";
+
+// A SID as HKU names its hives: "S-1-" then digits and dashes only.
+bool IsSidText(const char* text) {
+    if (strncmp(text, "S-1-", 4) != 0 || text[4] == '\0') return false;
+    for (const char* c = text + 4; *c != '\0'; ++c)
+        if ((*c < '0' || *c > '9') && *c != '-') return false;
+    return true;
+}
 
 bool IsSwitch(const char* argument, const char* name) {
     return (argument[0] == '/' || argument[0] == '-') && lstrcmpiA(argument + 1, name) == 0;
@@ -40,8 +56,11 @@ bool IsSwitch(const char* argument, const char* name) {
 bool ParseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
-        if (IsSwitch(argv[i], "user") && hasValue && options.sid == nullptr)
+        if (IsSwitch(argv[i], "user") && hasValue && options.sid == nullptr &&
+            IsSidText(argv[i + 1]))
             options.sid = argv[++i];
+        else if (IsSwitch(argv[i], "pass-only") && !options.passOnly)
+            options.passOnly = true;
         else if (IsSwitch(argv[i], "json") && hasValue && options.jsonPath == nullptr)
             options.jsonPath = argv[++i];
         else
@@ -52,11 +71,13 @@ bool ParseOptions(int argc, char** argv, Options& options) {
 
 void PrintUsage() {
     printf(
-        "usage: vireo-verify [/user SID] [/json FILE]\n"
+        "usage: vireo-verify [/user SID] [/json FILE|FOLDER\\] [/pass-only]\n"
         "  Checks the effects of a factory-preferences run on this unit, read-only.\n"
-        "  /user SID   read the settings key in that loaded hive (HKU\\SID)\n"
-        "  /json FILE  also write the checks to FILE as JSON (UTF-8)\n"
-        "  Exit code: 0 every effect is there, 1 a check failed, 2 cannot verify.\n");
+        "  /user SID     read the settings key in that loaded hive (HKU\\SID)\n"
+        "  /json FILE    also write the checks to FILE as JSON (UTF-8); a FOLDER\\\n"
+        "                gets <MachineID>_<COMPUTERNAME>.json\n"
+        "  /pass-only    only the installer package's custom action ran: no scheme checks\n"
+        "  Exit code: 0 every checked effect is there, 1 a check failed, 2 cannot verify.\n");
 }
 
 void PrintChecks(const CheckList& list) {
@@ -69,11 +90,11 @@ void PrintChecks(const CheckList& list) {
 }
 
 // Every check, in the order the lines are printed.
-void RunChecks(HKEY settings, CheckList& list) {
-    CheckActivityLog(list);
-    CheckSettingsKey(settings, list);
+void RunChecks(HKEY settings, const LastPass& pass, bool passOnly, CheckList& list) {
+    CheckActivityLog(pass, list);
+    CheckSettingsKey(settings, pass, list);
     CheckWakeOnLan(settings, list);
-    CheckPowerScheme(list);
+    CheckPowerScheme(passOnly ? "not part of the installer-package route" : nullptr, list);
 }
 
 int ExitCodeOf(const CheckList& list) {
@@ -85,11 +106,21 @@ int ExitCodeOf(const CheckList& list) {
     return AnyFailed(list) ? kSomethingFailed : kAllPassed;
 }
 
-bool WriteJson(const char* path, const SettingsHive& hive, int exitCode, const CheckList& list) {
-    char machineId[MAX_PATH];
-    const bool hasMachineId = ReadStringValue(hive.settings.get(), kMachineIdValue, machineId);
-    const UnitIdentity unit = {hasMachineId ? machineId : nullptr, hive.description, exitCode};
-    return WriteJsonReport(path, unit, list);
+bool WriteJson(const char* requested, const UnitIdentity& unit, const CheckList& list) {
+    char path[MAX_PATH];
+    if (!ChooseReportPath(requested, unit.machineId, path)) {
+        printf("cannot write %s: not a file name\n", requested);
+        return false;
+    }
+    if (IsActivityLog(path)) {
+        printf("cannot write %s: it is the activity log\n", path);
+        return false;
+    }
+    if (!WriteJsonReport(path, unit, list)) {
+        printf("cannot write %s\n", path);
+        return false;
+    }
+    return true;
 }
 
 int Verify(const Options& options) {
@@ -99,18 +130,27 @@ int Verify(const Options& options) {
         return kCannotVerify;
     }
     printf("settings key: %s\n", hive.description);
+    LastPass pass;
+    ReadLastPass(pass);
+    if (pass.begin != nullptr)
+        printf("last pass: begun at %s (the log's time of day)\n", pass.stamp);
     CheckList list;
     ZeroMemory(&list, sizeof(list));
-    RunChecks(hive.settings.get(), list);
+    RunChecks(hive.settings.get(), pass, options.passOnly, list);
     PrintChecks(list);
 
     const int exitCode = ExitCodeOf(list);
-    if (options.jsonPath != nullptr && !WriteJson(options.jsonPath, hive, exitCode, list)) {
-        printf("cannot write %s\n", options.jsonPath);
+    RecordedText machineId;
+    DWORD type = REG_NONE;
+    const bool hasMachineId =
+        ReadStringValue(hive.settings.get(), kMachineIdValue, machineId, type) == ValueRead::kText;
+    const UnitIdentity unit = {hasMachineId ? machineId : nullptr, hive.description,
+                               pass.begin != nullptr ? pass.stamp : nullptr, kNotChecked, exitCode};
+    if (options.jsonPath != nullptr && !WriteJson(options.jsonPath, unit, list))
         return kCannotVerify;
-    }
+    printf("not checked: %s\n", kNotChecked);
     printf("verdict: %s (exit code %d)\n",
-           exitCode == kAllPassed         ? "every effect is there"
+           exitCode == kAllPassed         ? "every checked effect is there"
            : exitCode == kSomethingFailed ? "an effect is missing"
                                           : "cannot verify",
            exitCode);

@@ -15,8 +15,9 @@
 namespace vireo {
 namespace {
 
+constexpr char kSchemeNameCheck[] = "scheme name";
+
 void CheckSchemeName(const GUID& scheme, CheckList& list) {
-    constexpr char kCheck[] = "scheme name";
     WCHAR name[128];
     DWORD size = sizeof(name) - sizeof(WCHAR);
     ZeroMemory(name, sizeof(name));
@@ -25,7 +26,7 @@ void CheckSchemeName(const GUID& scheme, CheckList& list) {
                                                reinterpret_cast<UCHAR*>(name), &size);
     if (status != ERROR_SUCCESS) {
         StringCchPrintfA(seen, ARRAYSIZE(seen), "cannot be read (error %lu)", status);
-        AddCheck(list, Verdict::kFail, kCheck, seen, kMakerSchemeName);
+        AddCheck(list, Verdict::kFail, kSchemeNameCheck, seen, kMakerSchemeName);
         return;
     }
     list.anythingRead = true;
@@ -35,8 +36,8 @@ void CheckSchemeName(const GUID& scheme, CheckList& list) {
         text[0] = '\0';
     text[sizeof(text) - 1] = '\0';
     StringCchPrintfA(seen, ARRAYSIZE(seen), "\"%s\"", text);
-    AddCheck(list, strcmp(text, kMakerSchemeName) == 0 ? Verdict::kPass : Verdict::kFail, kCheck,
-             seen, kMakerSchemeName);
+    AddCheck(list, strcmp(text, kMakerSchemeName) == 0 ? Verdict::kPass : Verdict::kFail,
+             kSchemeNameCheck, seen, kMakerSchemeName);
 }
 
 DWORD ReadValueIndex(const GUID& scheme, const PowerSettingValue& row, DWORD& value) {
@@ -65,13 +66,17 @@ DWORD ExpectedValue(const PowerSettingValue& row, bool diskProtection, char (&no
     return diskProtection ? kDiskProtectionLidOverride.value : row.value;
 }
 
+void ValueCheckName(const PowerSettingValue& row, char (&check)[64]) {
+    StringCchPrintfA(check, ARRAYSIZE(check), "scheme %s", row.label);
+}
+
 void CheckValue(const GUID& scheme, const PowerSettingValue& row, bool diskProtection,
                 CheckList& list) {
     char check[64];
     char seen[320];
     char expected[96];
     char note[64];
-    StringCchPrintfA(check, ARRAYSIZE(check), "scheme %s", row.label);
+    ValueCheckName(row, check);
     const DWORD want = ExpectedValue(row, diskProtection, note);
     StringCchPrintfA(expected, ARRAYSIZE(expected), "%lu", want);
     DWORD value = 0;
@@ -86,14 +91,25 @@ void CheckValue(const GUID& scheme, const PowerSettingValue& row, bool diskProte
     AddCheck(list, value == want ? Verdict::kPass : Verdict::kFail, check, seen, expected);
 }
 
+constexpr char kActiveSchemeCheck[] = "scheme active";
+
+void SkipPowerScheme(const char* reason, CheckList& list) {
+    AddCheck(list, Verdict::kSkip, kSchemeNameCheck, reason, kMakerSchemeName);
+    for (const PowerSettingValue& row : kMakerPowerSettings) {
+        char check[64];
+        ValueCheckName(row, check);
+        AddCheck(list, Verdict::kSkip, check, reason, "");
+    }
+    AddCheck(list, Verdict::kSkip, kActiveSchemeCheck, reason, kBalancedScheme);
+}
+
 void CheckActiveScheme(const GUID& scheme, CheckList& list) {
-    constexpr char kCheck[] = "scheme active";
     char seen[320];
     UniqueLocalPointer<GUID> active;
     const DWORD status = PowerGetActiveScheme(nullptr, active.addressof());
     if (status != ERROR_SUCCESS || !active) {
         StringCchPrintfA(seen, ARRAYSIZE(seen), "cannot be read (error %lu)", status);
-        AddCheck(list, Verdict::kFail, kCheck, seen, kBalancedScheme);
+        AddCheck(list, Verdict::kFail, kActiveSchemeCheck, seen, kBalancedScheme);
         return;
     }
     list.anythingRead = true;
@@ -101,12 +117,17 @@ void CheckActiveScheme(const GUID& scheme, CheckList& list) {
     char text[40];
     FormatGuidText(*active.get(), text);
     StringCchPrintfA(seen, ARRAYSIZE(seen), "%s is active", text);
-    AddCheck(list, isBalanced ? Verdict::kPass : Verdict::kFail, kCheck, seen, kBalancedScheme);
+    AddCheck(list, isBalanced ? Verdict::kPass : Verdict::kFail, kActiveSchemeCheck, seen,
+             kBalancedScheme);
 }
 
 }  // namespace
 
-void CheckPowerScheme(CheckList& list) {
+void CheckPowerScheme(const char* skipReason, CheckList& list) {
+    if (skipReason != nullptr) {
+        SkipPowerScheme(skipReason, list);
+        return;
+    }
     GUID scheme;
     if (!ParseGuidText(kBalancedScheme, scheme)) return;
     CheckSchemeName(scheme, list);

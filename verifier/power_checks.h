@@ -6,7 +6,8 @@ namespace vireo {
 
 // The Balanced scheme through the documented power-management functions: its
 // name, every value the program sets (the battery lid-close value as the
-// disk-protection probe decides it) and that it is the active scheme.
-void CheckPowerScheme(CheckList& list);
+// disk-protection probe decides it) and that it is the active scheme. With a
+// skip reason, the same checks are listed as skipped for that reason.
+void CheckPowerScheme(const char* skipReason, CheckList& list);
 
 }  // namespace vireo

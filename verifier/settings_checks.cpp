@@ -10,39 +10,78 @@
 namespace vireo {
 namespace {
 
+using SeenText = char[320];
+
 constexpr char kNotRecorded[] = "not recorded";
 // The network adapters' device class; its instance keys are four digits.
 constexpr char kNetworkAdapterClass[] = "{4D36E972-E325-11CE-BFC1-08002BE10318}\\";
 constexpr size_t kInstanceKeyDigits = 4;
 
-// Reads a value the pass records; a missing one fails its check.
-bool ReadRecordedValue(HKEY settings, const char* name, const char* expected,
-                       char (&text)[MAX_PATH], CheckList& list) {
-    if (ReadStringValue(settings, name, text)) return true;
-    AddCheck(list, Verdict::kFail, name, kNotRecorded, expected);
+// What a read that found no text saw.
+void DescribeUnread(ValueRead read, DWORD type, SeenText& seen) {
+    if (read == ValueRead::kOtherType)
+        StringCchPrintfA(seen, ARRAYSIZE(seen), "a value of type %lu", type);
+    else if (read == ValueRead::kTooLong)
+        StringCchPrintfA(seen, ARRAYSIZE(seen), "longer than the %d bytes the pass writes",
+                         MAX_PATH);
+    else
+        StringCchCopyA(seen, ARRAYSIZE(seen), kNotRecorded);
+}
+
+// Reads a value the pass records; one that cannot be read fails its check.
+bool ReadRecordedValue(HKEY settings, const char* name, const char* expected, RecordedText& text,
+                       CheckList& list) {
+    DWORD type = REG_NONE;
+    const ValueRead read = ReadStringValue(settings, name, text, type);
+    if (read == ValueRead::kText) return true;
+    SeenText seen;
+    DescribeUnread(read, type, seen);
+    AddCheck(list, Verdict::kFail, name, seen, expected);
     return false;
 }
 
-void CheckMachineId(HKEY settings, CheckList& list) {
+// The machine ID must be the one the last pass logged: a value an earlier
+// run left proves nothing about this one.
+void CheckMachineId(HKEY settings, const LastPass& pass, CheckList& list) {
     constexpr char kExpected[] = "the machine ID from CRVNT.DLL";
-    char text[MAX_PATH];
+    RecordedText text;
     if (!ReadRecordedValue(settings, kMachineIdValue, kExpected, text, list)) return;
-    AddCheck(list, text[0] != '\0' ? Verdict::kPass : Verdict::kWarn, kMachineIdValue,
-             text[0] != '\0' ? text : "empty", kExpected);
+    if (text[0] == '\0') {
+        AddCheck(list, Verdict::kWarn, kMachineIdValue, "empty", kExpected);
+        return;
+    }
+    RecordedText logged;
+    SeenText seen;
+    if (pass.begin != nullptr && !LastPassSuffix(pass, kMachineIdLine, logged)) {
+        StringCchPrintfA(seen, ARRAYSIZE(seen), "%s; the last pass logged no machine ID", text);
+        AddCheck(list, Verdict::kFail, kMachineIdValue, seen, kExpected);
+        return;
+    }
+    if (pass.begin != nullptr && strcmp(logged, text) != 0) {
+        StringCchPrintfA(seen, ARRAYSIZE(seen), "%s; the last pass logged \"%s\"", text, logged);
+        AddCheck(list, Verdict::kFail, kMachineIdValue, seen, kExpected);
+        return;
+    }
+    AddCheck(list, Verdict::kPass, kMachineIdValue, text, kExpected);
 }
 
-void CheckWlanId(HKEY settings, CheckList& list) {
+// WLANID still at its initial text is a warning (no card, no match), unless
+// the BIOS identification itself failed in every attempt.
+void CheckWlanId(HKEY settings, const LastPass& pass, CheckList& list) {
     constexpr char kExpected[] = "the wireless adapter's hardware ID";
-    char text[MAX_PATH];
+    RecordedText text;
     if (!ReadRecordedValue(settings, kWlanIdValue, kExpected, text, list)) return;
-    char seen[320];
+    SeenText seen;
     if (strcmp(text, kWlanIdInitialText) == 0) {
-        char message[MAX_PATH];
-        if (!ReadStringValue(settings, kWirelessMessageValue, message))
-            StringCchCopyA(message, MAX_PATH, kNotRecorded);
-        StringCchPrintfA(seen, ARRAYSIZE(seen), "still \"%s\" (%s: %s)", text,
-                         kWirelessMessageValue, message);
-        AddCheck(list, Verdict::kWarn, kWlanIdValue, seen, kExpected);
+        RecordedText message;
+        DWORD type = REG_NONE;
+        if (ReadStringValue(settings, kWirelessMessageValue, message, type) != ValueRead::kText)
+            StringCchCopyA(message, ARRAYSIZE(message), kNotRecorded);
+        const bool biosFailed = BiosIdentificationFailed(pass);
+        StringCchPrintfA(seen, ARRAYSIZE(seen), "still \"%s\" (%s: %s)%s", text,
+                         kWirelessMessageValue, message,
+                         biosFailed ? "; every BIOS call of the last pass failed" : "");
+        AddCheck(list, biosFailed ? Verdict::kFail : Verdict::kWarn, kWlanIdValue, seen, kExpected);
         return;
     }
     if (strlen(text) <= kMinimumIdLength) {
@@ -60,6 +99,7 @@ bool NamesAdapterInstanceKey(const char* path, const char* classRoot) {
     const size_t classLength = strlen(kNetworkAdapterClass);
     if (strncmp(path, classRoot, rootLength) != 0) return false;
     const char* classPart = path + rootLength;
+    if (strlen(classPart) < classLength) return false;
     if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, classPart, static_cast<int>(classLength),
                        kNetworkAdapterClass, static_cast<int>(classLength)) != CSTR_EQUAL)
         return false;
@@ -69,27 +109,69 @@ bool NamesAdapterInstanceKey(const char* path, const char* classRoot) {
     return instance[kInstanceKeyDigits] == '\0';
 }
 
-// The recorded path, when it names one adapter's class instance key.
-bool ReadRecordedClassPath(HKEY settings, const RecordedClassPath& recorded,
-                           char (&path)[MAX_PATH]) {
-    return ReadStringValue(settings, recorded.valueName, path) &&
-           NamesAdapterInstanceKey(path, recorded.classRoot);
+// A model with fewer adapters: the script left no GUID2 or GUID3 value, so
+// nothing is recorded for it. GUID1 is always expected.
+bool ScriptNamedNoAdapter(HKEY settings, const RecordedClassPath& recorded, SeenText& seen) {
+    if (settings == nullptr || strcmp(recorded.sourceValue, kGuid1Value) == 0) return false;
+    if (RegQueryValueExA(settings, recorded.sourceValue, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_FILE_NOT_FOUND)
+        return false;
+    StringCchPrintfA(seen, ARRAYSIZE(seen), "the script named no adapter (no %s)",
+                     recorded.sourceValue);
+    return true;
 }
 
-void CheckRecordedClassPath(HKEY settings, const RecordedClassPath& recorded, CheckList& list) {
+// Whether the last pass logged the recorded path among its GUID lines (under
+// either class root: each value logs one of its two paths). Without a last
+// pass the log's own check fails.
+bool LoggedByLastPass(const LastPass& pass, const RecordedClassPath& recorded, const char* path,
+                      SeenText& seen) {
+    if (pass.begin == nullptr) return true;
+    RecordedText missing;
+    if (strcmp(recorded.sourceValue, kGuid1Value) == 0 &&
+        LastPassSuffix(pass, kGuid1MissingLine, missing)) {
+        StringCchPrintfA(seen, ARRAYSIZE(seen), "%s; the last pass logged \"%s\"", path,
+                         kGuid1MissingLine);
+        return false;
+    }
+    const char* valueText = path + strlen(recorded.classRoot);
+    const char* const roots[] = {kControlSet001Class, kCurrentControlSetClass};
+    for (const char* root : roots) {
+        char logged[2 * MAX_PATH];
+        StringCchPrintfA(logged, ARRAYSIZE(logged), "%s%s", root, valueText);
+        if (LastPassLogged(pass, recorded.handledLine, logged)) return true;
+    }
+    StringCchPrintfA(seen, ARRAYSIZE(seen), "%s; not among the last pass's %s lines", path,
+                     recorded.sourceValue);
+    return false;
+}
+
+void CheckRecordedClassPath(HKEY settings, const LastPass& pass, const RecordedClassPath& recorded,
+                            CheckList& list) {
     char expected[160];
     StringCchPrintfA(expected, ARRAYSIZE(expected), "%s%s<instance>", recorded.classRoot,
                      kNetworkAdapterClass);
-    char path[MAX_PATH];
+    SeenText seen;
+    if (ScriptNamedNoAdapter(settings, recorded, seen)) {
+        AddCheck(list, Verdict::kSkip, recorded.valueName, seen, expected);
+        return;
+    }
+    RecordedText path;
     if (!ReadRecordedValue(settings, recorded.valueName, expected, path, list)) return;
-    const bool adapterKey = NamesAdapterInstanceKey(path, recorded.classRoot);
-    AddCheck(list, adapterKey ? Verdict::kPass : Verdict::kFail, recorded.valueName, path,
-             expected);
+    if (!NamesAdapterInstanceKey(path, recorded.classRoot)) {
+        AddCheck(list, Verdict::kFail, recorded.valueName, path, expected);
+        return;
+    }
+    if (!LoggedByLastPass(pass, recorded, path, seen)) {
+        AddCheck(list, Verdict::kFail, recorded.valueName, seen, expected);
+        return;
+    }
+    AddCheck(list, Verdict::kPass, recorded.valueName, path, expected);
 }
 
 void CheckCapabilityUnder(const char* check, const char* path, const char* expected,
                           CheckList& list) {
-    char seen[320];
+    SeenText seen;
     UniqueHkey key = OpenRegistryKey(HKEY_LOCAL_MACHINE, path, KEY_QUERY_VALUE);
     if (!key) {
         StringCchPrintfA(seen, ARRAYSIZE(seen), "no key HKLM\\%s", path);
@@ -114,28 +196,30 @@ void CheckCapabilityUnder(const char* check, const char* path, const char* expec
 
 }  // namespace
 
-bool ReadStringValue(HKEY key, const char* name, char (&text)[MAX_PATH]) {
+ValueRead ReadStringValue(HKEY key, const char* name, RecordedText& text, DWORD& type) {
     text[0] = '\0';
-    if (key == nullptr) return false;
-    DWORD type = REG_NONE;
-    DWORD size = MAX_PATH - 1;
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ) {
+    type = REG_NONE;
+    if (key == nullptr) return ValueRead::kMissing;
+    DWORD size = MAX_PATH;
+    const LONG status =
+        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    if (status != ERROR_SUCCESS || type != REG_SZ) {
         text[0] = '\0';
-        return false;
+        if (status == ERROR_MORE_DATA && type == REG_SZ) return ValueRead::kTooLong;
+        return status == ERROR_SUCCESS || status == ERROR_MORE_DATA ? ValueRead::kOtherType
+                                                                    : ValueRead::kMissing;
     }
     // Stored with or without its terminator, the text ends inside the buffer.
-    text[size < MAX_PATH ? size : MAX_PATH - 1] = '\0';
-    return true;
+    text[size < MAX_PATH ? size : MAX_PATH] = '\0';
+    return ValueRead::kText;
 }
 
-void CheckSettingsKey(HKEY settings, CheckList& list) {
+void CheckSettingsKey(HKEY settings, const LastPass& pass, CheckList& list) {
     if (settings != nullptr) list.anythingRead = true;
-    CheckMachineId(settings, list);
-    CheckWlanId(settings, list);
+    CheckMachineId(settings, pass, list);
+    CheckWlanId(settings, pass, list);
     for (const RecordedClassPath& recorded : kRecordedClassPaths)
-        CheckRecordedClassPath(settings, recorded, list);
+        CheckRecordedClassPath(settings, pass, recorded, list);
 }
 
 void CheckWakeOnLan(HKEY settings, CheckList& list) {
@@ -144,8 +228,13 @@ void CheckWakeOnLan(HKEY settings, CheckList& list) {
     for (const RecordedClassPath& recorded : kRecordedClassPaths) {
         char check[64];
         StringCchPrintfA(check, ARRAYSIZE(check), "%s %s", kCapabilityName, recorded.valueName);
-        char path[MAX_PATH];
-        if (ReadRecordedClassPath(settings, recorded, path))
+        SeenText seen;
+        RecordedText path;
+        DWORD type = REG_NONE;
+        if (ScriptNamedNoAdapter(settings, recorded, seen))
+            AddCheck(list, Verdict::kSkip, check, seen, expected);
+        else if (ReadStringValue(settings, recorded.valueName, path, type) == ValueRead::kText &&
+                 NamesAdapterInstanceKey(path, recorded.classRoot))
             CheckCapabilityUnder(check, path, expected, list);
         else
             AddCheck(list, Verdict::kSkip, check, "no adapter's class path recorded", expected);

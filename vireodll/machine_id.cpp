@@ -73,7 +73,7 @@ int CaptureMachineId() {
     g_machineId[MAX_PATH - 1] = '\0';
 
     WriteRegString(HKEY_CURRENT_USER, kSettingsKey, kMachineIdValue, g_machineId);
-    WriteLog("System ID : ", g_machineId);
+    WriteLog(kMachineIdLine, g_machineId);
     return 0;
 }
 

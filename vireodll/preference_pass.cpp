@@ -107,35 +107,35 @@ void RecordClassPath(const PassBuffers& buffers, const char* name) {
 }
 
 void HandleGuid1(HKEY settings, PassBuffers& buffers) {
-    ReadGuidText(settings, "GUID1", buffers.valueText);
+    ReadGuidText(settings, kGuid1Value, buffers.valueText);
     if (strlen(buffers.valueText) < kShortGuid1Length) {
         WriteLog("Cannot find GUID1 in HKCU -- first time", "\r\n");
         Pause(2000);
     }
-    if (!ReadGuidText(settings, "GUID1", buffers.valueText)) {
-        WriteLog("Cannot find GUID1 in HKCU -- second time", "\r\n");
+    if (!ReadGuidText(settings, kGuid1Value, buffers.valueText)) {
+        WriteLog(kGuid1MissingLine, "\r\n");
         return;
     }
     SetCapabilityUnder(kControlSet001Class, buffers);
     RecordClassPath(buffers, kControlGuid1Value);
     SetCapabilityUnder(kCurrentControlSetClass, buffers);
-    WriteLog("find GUID1 and set Wake on LAN for GUID : ", buffers.classPath);
+    WriteLog(kGuid1HandledLine, buffers.classPath);
 }
 
 void HandleGuid2(HKEY settings, PassBuffers& buffers) {
-    if (!ReadGuidText(settings, "GUID2", buffers.valueText)) {
+    if (!ReadGuidText(settings, kGuid2Value, buffers.valueText)) {
         WriteLog("GUID2 in HKCU is not available", "\r\n");
         return;
     }
-    WriteLog("find GUID2 and set Wake on LAN for GUID : ", buffers.valueText);
+    WriteLog(kGuid2HandledLine, buffers.valueText);
     SetCapabilityUnder(kControlSet001Class, buffers);
-    WriteLog("find GUID2 and set Wake on LAN for GUID : ", buffers.classPath);
+    WriteLog(kGuid2HandledLine, buffers.classPath);
     SetCapabilityUnder(kCurrentControlSetClass, buffers);
     RecordClassPath(buffers, kCurrentGuid2Value);
 }
 
 void HandleGuid3(HKEY settings, PassBuffers& buffers) {
-    if (!ReadGuidText(settings, "GUID3", buffers.valueText)) {
+    if (!ReadGuidText(settings, kGuid3Value, buffers.valueText)) {
         WriteLog("GUID3 in HKCU is not available", "\r\n");
         return;
     }
@@ -143,7 +143,7 @@ void HandleGuid3(HKEY settings, PassBuffers& buffers) {
     RecordClassPath(buffers, kControlGuid3Value);
     SetCapabilityUnder(kCurrentControlSetClass, buffers);
     RecordClassPath(buffers, kCurrentGuid3Value);
-    WriteLog("find GUID3 and set Wake on LAN for GUID : ", buffers.classPath);
+    WriteLog(kGuid3HandledLine, buffers.classPath);
 }
 
 // Turns on wake-on-LAN under the class keys the script named in GUID1 to

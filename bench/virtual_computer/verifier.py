@@ -28,9 +28,16 @@ def install(machine: Machine, bin_dir, bench_bin):
     machine.install(bench_bin / "powrprof.dll", machine.system32_on_disk + r"\powrprof.dll")
 
 
-def run(machine: Machine, json_path=None) -> dict:
-    """One verifier run: its exit code, the hive it read and its check lines."""
-    arguments = [VERIFIER_PATH] + (["/json", json_path] if json_path else [])
+def pass_only(profile: dict) -> bool:
+    """Units where only the installer package's custom action ran."""
+    return profile["runs"] == "installer-package"
+
+
+def run(machine: Machine, json_path=None, pass_only=False) -> dict:
+    """One verifier run: its exit code, the hive it read and its check lines.
+    pass_only is for a unit where only the installer package's custom action ran."""
+    arguments = [VERIFIER_PATH] + (["/json", json_path] if json_path else []) + \
+        (["/pass-only"] if pass_only else [])
     result = machine.wine(*arguments, native_dlls=("powrprof",))
     lines = machine.decode(result.stdout).splitlines()
     hive = next((line[len(HIVE_PREFIX):] for line in lines if line.startswith(HIVE_PREFIX)), None)
@@ -65,14 +72,26 @@ def registry_and_log(machine: Machine, name: str):
     return registry, machine.read_file(layout.LOG_PATH)
 
 
-def verify_after_run(machine: Machine) -> dict:
+def file_tree(machine: Machine) -> dict:
+    """Every file of the computer's drive but the verifier's report: its size
+    and time of last change."""
+    drive = machine.host_path("C:\\")
+    report = machine.host_path(JSON_PATH)
+    return {str(path.relative_to(drive)): (path.stat().st_size, path.stat().st_mtime_ns)
+            for path in drive.rglob("*") if path.is_file() and path != report}
+
+
+def verify_after_run(machine: Machine, pass_only=False) -> dict:
     registry_before, log_before = registry_and_log(machine, "before")
-    verdict = run(machine, JSON_PATH)
+    files_before = file_tree(machine)
+    verdict = run(machine, JSON_PATH, pass_only)
+    files_after = file_tree(machine)
     registry_after, log_after = registry_and_log(machine, "after")
     verdict["json"] = json_agrees(machine, verdict)
     verdict["read_only"] = {"registry_unchanged": registry_before is not None
                             and registry_before == registry_after,
-                            "log_unchanged": log_before == log_after}
+                            "log_unchanged": log_before == log_after,
+                            "files_unchanged": files_before == files_after}
     return verdict
 
 
@@ -81,7 +100,7 @@ def failed(verdict: dict):
             if line.startswith("FAIL ")]
 
 
-def verify_changed_value(machine: Machine, after: dict) -> dict:
+def verify_changed_value(machine: Machine, after: dict, pass_only=False) -> dict:
     """Sets the PnPCapabilities of the first class path whose check passed
     after the run back to the stock value; the verifier must fail that check
     and no other new one."""
@@ -93,7 +112,7 @@ def verify_changed_value(machine: Machine, after: dict) -> dict:
     path = machine.query_key(layout.SETTINGS_KEY).get(recorded)
     machine.wine("reg", "add", "HKLM\\" + path, "/v", "PnPCapabilities", "/t", "REG_DWORD",
                  "/d", str(STOCK_CAPABILITY), "/f")
-    verdict = run(machine)
+    verdict = run(machine, pass_only=pass_only)
     verdict["changed"] = f"{recorded}: PnPCapabilities {STOCK_CAPABILITY}"
     return verdict
 

@@ -1,13 +1,18 @@
 /* A small GUI program built like the release program (with CONSOLE, a
    console program built like the verifier). EXTRA_IMPORT, when
    defined, names one more function to import (its import library is made
-   from a one-line definition file). No Windows header, so any name can be
+   from a one-line definition file); NAMED_FUNCTION, a function name the
+   image holds as text. No Windows header, so any name can be
    declared here without a clash. */
 #include <string.h>
 
 unsigned long __stdcall GetModuleFileNameA(void* module, char* name, unsigned long size);
 #ifdef EXTRA_IMPORT
 void EXTRA_IMPORT(void);
+#endif
+#ifdef NAMED_FUNCTION
+/* A function's name held as text, as GetProcAddress would be handed it. */
+const char* volatile named_function = NAMED_FUNCTION;
 #endif
 
 /* The array whose address escapes is what -fstack-protector-strong guards. */
