@@ -9,6 +9,7 @@
 // readable, a JSON file that cannot be written).
 #include <windows.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -49,6 +50,18 @@ bool IsSidText(const char* text) {
     return true;
 }
 
+// Writes one formatted text to standard output through the C runtime's own
+// formatter: printf, once a C++ header is included, is MinGW's, which brings
+// more than 20 KB of its own. Texts longer than a check line are cut.
+__attribute__((format(printf, 1, 2))) void Print(const char* format, ...) {
+    char text[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    StringCchVPrintfA(text, ARRAYSIZE(text), format, arguments);
+    va_end(arguments);
+    (void)fputs(text, stdout);
+}
+
 bool IsSwitch(const char* argument, const char* name) {
     return (argument[0] == '/' || argument[0] == '-') && lstrcmpiA(argument + 1, name) == 0;
 }
@@ -70,7 +83,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
 }
 
 void PrintUsage() {
-    printf(
+    Print(
         "usage: vireo-verify [/user SID] [/json FILE|FOLDER\\] [/pass-only]\n"
         "  Checks the effects of a factory-preferences run on this unit, read-only.\n"
         "  /user SID     read the settings key in that loaded hive (HKU\\SID)\n"
@@ -83,9 +96,9 @@ void PrintUsage() {
 void PrintChecks(const CheckList& list) {
     for (int i = 0; i < list.count; ++i) {
         const Check& check = list.checks[i];
-        printf("%s %s: %s", VerdictWord(check.verdict), check.name, check.seen);
-        if (check.verdict == Verdict::kFail) printf(" (expected %s)", check.expected);
-        printf("\n");
+        Print("%s %s: %s", VerdictWord(check.verdict), check.name, check.seen);
+        if (check.verdict == Verdict::kFail) Print(" (expected %s)", check.expected);
+        Print("\n");
     }
 }
 
@@ -99,7 +112,7 @@ void RunChecks(HKEY settings, const LastPass& pass, bool passOnly, CheckList& li
 
 int ExitCodeOf(const CheckList& list) {
     if (!list.anythingRead) {
-        printf(
+        Print(
             "cannot verify: neither the log, the settings key nor the power scheme can be read\n");
         return kCannotVerify;
     }
@@ -109,15 +122,15 @@ int ExitCodeOf(const CheckList& list) {
 bool WriteJson(const char* requested, const UnitIdentity& unit, const CheckList& list) {
     char path[MAX_PATH];
     if (!ChooseReportPath(requested, unit.machineId, path)) {
-        printf("cannot write %s: not a file name\n", requested);
+        Print("cannot write %s: not a file name\n", requested);
         return false;
     }
     if (IsActivityLog(path)) {
-        printf("cannot write %s: it is the activity log\n", path);
+        Print("cannot write %s: it is the activity log\n", path);
         return false;
     }
     if (!WriteJsonReport(path, unit, list)) {
-        printf("cannot write %s\n", path);
+        Print("cannot write %s\n", path);
         return false;
     }
     return true;
@@ -126,14 +139,14 @@ bool WriteJson(const char* requested, const UnitIdentity& unit, const CheckList&
 int Verify(const Options& options) {
     SettingsHive hive;
     if (!OpenSettingsHive(options.sid, hive)) {
-        printf("cannot verify: no loaded hive HKU\\%s\n", options.sid);
+        Print("cannot verify: no loaded hive HKU\\%s\n", options.sid);
         return kCannotVerify;
     }
-    printf("settings key: %s\n", hive.description);
+    Print("settings key: %s\n", hive.description);
     LastPass pass;
     ReadLastPass(pass);
     if (pass.begin != nullptr)
-        printf("last pass: begun at %s (the log's time of day)\n", pass.stamp);
+        Print("last pass: begun at %s (the log's time of day)\n", pass.stamp);
     CheckList list;
     ZeroMemory(&list, sizeof(list));
     RunChecks(hive.settings.get(), pass, options.passOnly, list);
@@ -148,12 +161,12 @@ int Verify(const Options& options) {
                                pass.begin != nullptr ? pass.stamp : nullptr, kNotChecked, exitCode};
     if (options.jsonPath != nullptr && !WriteJson(options.jsonPath, unit, list))
         return kCannotVerify;
-    printf("not checked: %s\n", kNotChecked);
-    printf("verdict: %s (exit code %d)\n",
-           exitCode == kAllPassed         ? "every checked effect is there"
-           : exitCode == kSomethingFailed ? "an effect is missing"
-                                          : "cannot verify",
-           exitCode);
+    Print("not checked: %s\n", kNotChecked);
+    Print("verdict: %s (exit code %d)\n",
+          exitCode == kAllPassed         ? "every checked effect is there"
+          : exitCode == kSomethingFailed ? "an effect is missing"
+                                         : "cannot verify",
+          exitCode);
     return exitCode;
 }
 
