@@ -64,6 +64,8 @@ def run_once(profile: dict, bin_dir: Path, bench_bin: Path, out: Path, quiet: bo
         report = facts.collect(machine, profile, exit_code, duration_s, clock, before)
         if profile["checks_deployment_guide"]:
             report["deployment_guide"] = guide.run_verification(machine)
+        if profile["runs_again"]:
+            report["second_run"] = run_again(machine, profile, clock)
         report["verifier"] = verify(machine, stock_verdict, verifier.pass_only(profile))
     finally:
         machine.stop()
@@ -73,6 +75,18 @@ def run_once(profile: dict, bin_dir: Path, bench_bin: Path, out: Path, quiet: bo
     if profile["faults"]:
         report["faults"] = faults.survey(report, profile["faults"])
     return report
+
+
+def run_again(machine: Machine, profile: dict, clock) -> dict:
+    """The product once more on the same computer, changed as the profile says:
+    its exit code and the log's last pass (the verifier then reads this run)."""
+    layout.prepare_second_run(machine, profile["runs_again"])
+    exit_code, _ = layout.run_product(machine, profile)
+    layout.wait_for_script_host(machine, profile["script_host_lingers_ms"] / 1000 + 10)
+    texts = [entry["text"] for entry in facts.read_log(machine, clock)["entries"]]
+    begins = [i for i, text in enumerate(texts) if "Begin Vireo requirements" in text]
+    return {"exit_code": exit_code, "passes_logged": len(begins),
+            "last_pass": texts[begins[-1]:] if begins else []}
 
 
 def verify(machine: Machine, stock_verdict: dict, pass_only: bool) -> dict:

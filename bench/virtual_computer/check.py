@@ -112,6 +112,8 @@ def stable_facts(report: dict) -> dict:
         facts["faults"] = report["faults"]
     if "verifier" in report:
         facts["verifier"] = report["verifier"]
+    if "second_run" in report:
+        facts["second_run"] = report["second_run"]
     if run["script_host_polls"]["how"].startswith("the limit"):
         facts["run"]["script_host_polls"] = run["script_host_polls"]
     action = report["installer_session"].get("custom_action")

@@ -152,10 +152,7 @@ def registry_layout(profile: dict):
     lines += ["", f"[{SCRIPT_CONFIG}]",
               f'"LingerMs"=dword:{int(profile["script_host_lingers_ms"]):08x}']
     if profile["guid_values"] is not None:
-        lines += [reg_value("GuidsFrom", SCRIPT_GUIDS.replace("HKEY_CURRENT_USER", "HKCU")),
-                  "", f"[{SCRIPT_GUIDS}]"]
-        lines += [typed_reg_value(name, kind, data)
-                  for name, (kind, data) in profile["guid_values"].items()]
+        lines += script_guid_lines(profile["guid_values"])
     lines += ["", f"[{INSTALLER_CONFIG}]"]
     lines += [reg_value(name, value) for name, value in profile["installer"].items()]
     lines += ["", f"[{POWERCFG_CONFIG}]"]
@@ -179,6 +176,32 @@ def registry_layout(profile: dict):
                              else f'"{name}"="{value}"')
             lines.append("")
     return lines
+
+
+def script_guid_lines(guid_values: dict):
+    """Below the script's configuration: the values it copies into the
+    settings key instead of writing its own three."""
+    return [reg_value("GuidsFrom", SCRIPT_GUIDS.replace("HKEY_CURRENT_USER", "HKCU")),
+            "", f"[{SCRIPT_GUIDS}]"] + [typed_reg_value(name, kind, data)
+                                        for name, (kind, data) in guid_values.items()]
+
+
+# Components a second run can go without, by the file that makes them present.
+REMOVABLE_FILES = {"machine-id-library": lambda machine: product_folder(machine) + r"\CRVNT.DLL"}
+
+
+def prepare_second_run(machine: Machine, changes: dict):
+    """The computer as a second run finds it: components removed, settings-key
+    values deleted, the script writing other values; the journal starts anew."""
+    for component in changes.get("absent", []):
+        machine.host_path(REMOVABLE_FILES[component](machine)).unlink()
+    for name in changes.get("removed_values", []):
+        machine.wine("reg", "delete", SETTINGS_KEY, "/v", name, "/f")
+    if "guid_values" in changes:
+        machine.wine("reg", "delete", SCRIPT_GUIDS.replace("HKEY_CURRENT_USER", "HKCU"), "/f")
+        machine.import_registry([f"[{SCRIPT_CONFIG}]"] + script_guid_lines(changes["guid_values"])
+                                + [""])
+    machine.host_path(JOURNAL_PATH).unlink(missing_ok=True)
 
 
 def build_package(machine: Machine, bin_dir: Path):

@@ -32,6 +32,10 @@ DEFAULTS = {
                                        # side runs through qemu-user: left out there
     "checks_deployment_guide": False,  # after the run, the reg query lines of
                                        # docs/deployment.md must print what it shows
+    "runs_again": None,  # once the run's facts are read, the product runs again on the same
+                         # computer with these changes: "absent" (components removed:
+                         # machine-id-library), "removed_values" (settings-key values deleted
+                         # first), "guid_values" (what the script writes this time)
 }
 # "bios-server-executable": the server is registered, its executable is gone.
 COMPONENTS = ("installer", "library", "machine-id-library", "bios-server",
