@@ -48,4 +48,8 @@ bool HasFilterService() {
 
 int IsDiskProtectionPresent() { return HasDiskProtectionDevice() && HasFilterService() ? 1 : 0; }
 
+DiskProtectionParts ProbeDiskProtectionParts() {
+    return {HasDiskProtectionDevice(), HasFilterService()};
+}
+
 }  // namespace vireo

@@ -6,4 +6,11 @@ namespace vireo {
 // present, else 0.
 int IsDiskProtectionPresent();
 
+// Each half of that probe on its own, for a report that shows its evidence.
+struct DiskProtectionParts {
+    bool device;
+    bool service;
+};
+DiskProtectionParts ProbeDiskProtectionParts();
+
 }  // namespace vireo

@@ -187,6 +187,50 @@ TEST_F(Verifier, RecordedValuesAreTiedToTheLastPass) {
     }
 }
 
+// Only the live control set's value is in force, and the scheme's name is
+// compared as stored: rows of what the registry holds, with the verdict.
+TEST_F(Verifier, ValuesInForceAndNamesAsStoredDecide) {
+    const std::string adapter = "{4D36E972-E325-11CE-BFC1-08002BE10318}\\0093";
+    const std::string schemeKey =
+        "SYSTEM\\CurrentControlSet\\Control\\Power\\User\\PowerSchemes"
+        "\\381b4222-f694-41f0-9685-ff5bb260df2e";
+    WriteString(HKEY_CURRENT_USER, kTestSettingsKey, "Control-GUID1",
+                kControlSet001Class + adapter);
+    const DWORD on = 288, stock = 24;
+    const auto capability = [](DWORD value) {
+        return std::string(reinterpret_cast<const char*>(&value), sizeof(value));
+    };
+    struct Case {
+        DWORD live;
+        std::wstring name;
+        const char* capabilityStatus;
+        const char* nameStatus;
+    } cases[] = {
+        {on, L"Corvane Optimized", "PASS", "PASS"},
+        // A dotless i: the ANSI code page's best fit would make it the maker's name.
+        {stock, L"Corvane Opt\x0131mized", "FAIL", "FAIL"},
+        {on, L"Corvane Optimized" + std::wstring(180, L'x'), "PASS", "FAIL"},
+    };
+    for (const Case& c : cases) {
+        WriteRawValue(HKEY_LOCAL_MACHINE, kControlSet001Class + adapter, "PnPCapabilities",
+                      REG_DWORD, capability(on));
+        WriteRawValue(HKEY_LOCAL_MACHINE, kCurrentControlSetClass + adapter, "PnPCapabilities",
+                      REG_DWORD, capability(c.live));
+        WriteWideString(HKEY_LOCAL_MACHINE, schemeKey, L"FriendlyName", c.name);
+        const std::string report = RunForReport();
+        EXPECT_NE(std::string::npos,
+                  report.find(std::string("\"PnPCapabilities Control-GUID1\", \"status\": \"") +
+                              c.capabilityStatus))
+            << report;
+        EXPECT_NE(std::string::npos, report.find(std::string("\"scheme name\", \"status\": \"") +
+                                                 c.nameStatus + "\", \"seen\": \"\\\"Corvane Opt"))
+            << report;
+    }
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kControlSet001Class + adapter);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kCurrentControlSetClass + adapter);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, schemeKey);
+}
+
 // A value of another type says so; one the pass could not have written is
 // not taken for a recorded one.
 TEST_F(Verifier, OddValuesAreNamedForWhatTheyAre) {

@@ -4,6 +4,7 @@
 #include <powrprof.h>
 
 #include <cstring>
+#include <cwchar>
 
 #include "common/disk_probe.h"
 #include "common/guid_text.h"
@@ -17,26 +18,41 @@ namespace {
 
 constexpr char kSchemeNameCheck[] = "scheme name";
 
+// The scheme's friendly name whole, however long: its size first, then the
+// text, terminated.
+DWORD ReadFriendlyName(const GUID& scheme, UniqueLocalPointer<WCHAR>& name) {
+    DWORD size = 0;
+    DWORD status = PowerReadFriendlyName(nullptr, &scheme, nullptr, nullptr, nullptr, &size);
+    if (status != ERROR_SUCCESS) return status;
+    name.reset(static_cast<WCHAR*>(LocalAlloc(LPTR, size + sizeof(WCHAR))));
+    if (!name) return ERROR_NOT_ENOUGH_MEMORY;
+    status = PowerReadFriendlyName(nullptr, &scheme, nullptr, nullptr,
+                                   reinterpret_cast<UCHAR*>(name.get()), &size);
+    name.get()[size / sizeof(WCHAR)] = L'\0';
+    return status;
+}
+
+// Compared in UTF-16, as stored: a name the ANSI code page cannot hold must
+// not pass for the maker's by its best-fit conversion.
 void CheckSchemeName(const GUID& scheme, CheckList& list) {
-    WCHAR name[128];
-    DWORD size = sizeof(name) - sizeof(WCHAR);
-    ZeroMemory(name, sizeof(name));
     char seen[320];
-    const DWORD status = PowerReadFriendlyName(nullptr, &scheme, nullptr, nullptr,
-                                               reinterpret_cast<UCHAR*>(name), &size);
+    UniqueLocalPointer<WCHAR> name;
+    const DWORD status = ReadFriendlyName(scheme, name);
     if (status != ERROR_SUCCESS) {
         StringCchPrintfA(seen, ARRAYSIZE(seen), "cannot be read (error %lu)", status);
         AddCheck(list, Verdict::kFail, kSchemeNameCheck, seen, kMakerSchemeName);
         return;
     }
     list.anythingRead = true;
-    name[ARRAYSIZE(name) - 1] = L'\0';
+    WCHAR wanted[64];
+    if (MultiByteToWideChar(CP_ACP, 0, kMakerSchemeName, -1, wanted, ARRAYSIZE(wanted)) == 0)
+        wanted[0] = L'\0';
     char text[256];
-    if (WideCharToMultiByte(CP_ACP, 0, name, -1, text, sizeof(text), nullptr, nullptr) == 0)
+    if (WideCharToMultiByte(CP_ACP, 0, name.get(), -1, text, sizeof(text), nullptr, nullptr) == 0)
         text[0] = '\0';
     text[sizeof(text) - 1] = '\0';
     StringCchPrintfA(seen, ARRAYSIZE(seen), "\"%s\"", text);
-    AddCheck(list, strcmp(text, kMakerSchemeName) == 0 ? Verdict::kPass : Verdict::kFail,
+    AddCheck(list, wcscmp(name.get(), wanted) == 0 ? Verdict::kPass : Verdict::kFail,
              kSchemeNameCheck, seen, kMakerSchemeName);
 }
 
@@ -55,29 +71,33 @@ bool IsSameSetting(const PowerSettingValue& a, const PowerSettingValue& b) {
            lstrcmpiA(a.setting, b.setting) == 0;
 }
 
+using Note = char[112];
+
 // The value the program leaves: the list's, or the override's where the
-// disk-protection hardware made the program launch it.
-DWORD ExpectedValue(const PowerSettingValue& row, bool diskProtection, char (&note)[64]) {
+// disk-protection hardware (device and service both) made the program launch
+// it. The note names what the probe saw, so a change after the run shows.
+DWORD ExpectedValue(const PowerSettingValue& row, DiskProtectionParts parts, Note& note) {
     note[0] = '\0';
     if (!IsSameSetting(row, kDiskProtectionLidOverride)) return row.value;
-    StringCchCopyA(note, ARRAYSIZE(note),
-                   diskProtection ? " (disk-protection hardware present)"
-                                  : " (no disk-protection hardware)");
-    return diskProtection ? kDiskProtectionLidOverride.value : row.value;
+    const bool present = parts.device && parts.service;
+    StringCchPrintfA(note, ARRAYSIZE(note), " (%s: device ACPI\\CRV0004 %s, service crvdskflt %s)",
+                     present ? "disk-protection hardware present" : "no disk-protection hardware",
+                     parts.device ? "seen" : "not seen", parts.service ? "seen" : "not seen");
+    return present ? kDiskProtectionLidOverride.value : row.value;
 }
 
 void ValueCheckName(const PowerSettingValue& row, char (&check)[64]) {
     StringCchPrintfA(check, ARRAYSIZE(check), "scheme %s", row.label);
 }
 
-void CheckValue(const GUID& scheme, const PowerSettingValue& row, bool diskProtection,
+void CheckValue(const GUID& scheme, const PowerSettingValue& row, DiskProtectionParts parts,
                 CheckList& list) {
     char check[64];
     char seen[320];
     char expected[96];
-    char note[64];
+    Note note;
     ValueCheckName(row, check);
-    const DWORD want = ExpectedValue(row, diskProtection, note);
+    const DWORD want = ExpectedValue(row, parts, note);
     StringCchPrintfA(expected, ARRAYSIZE(expected), "%lu", want);
     DWORD value = 0;
     const DWORD status = ReadValueIndex(scheme, row, value);
@@ -131,9 +151,8 @@ void CheckPowerScheme(const char* skipReason, CheckList& list) {
     GUID scheme;
     if (!ParseGuidText(kBalancedScheme, scheme)) return;
     CheckSchemeName(scheme, list);
-    const bool diskProtection = IsDiskProtectionPresent() == 1;
-    for (const PowerSettingValue& row : kMakerPowerSettings)
-        CheckValue(scheme, row, diskProtection, list);
+    const DiskProtectionParts parts = ProbeDiskProtectionParts();
+    for (const PowerSettingValue& row : kMakerPowerSettings) CheckValue(scheme, row, parts, list);
     CheckActiveScheme(scheme, list);
 }
 

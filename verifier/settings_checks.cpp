@@ -169,14 +169,13 @@ void CheckRecordedClassPath(HKEY settings, const LastPass& pass, const RecordedC
     AddCheck(list, Verdict::kPass, recorded.valueName, path, expected);
 }
 
-void CheckCapabilityUnder(const char* check, const char* path, const char* expected,
-                          CheckList& list) {
-    SeenText seen;
+// Whether PnPCapabilities under HKLM\path holds the capability; seen says
+// what is there.
+bool ReadCapability(const char* path, SeenText& seen) {
     UniqueHkey key = OpenRegistryKey(HKEY_LOCAL_MACHINE, path, KEY_QUERY_VALUE);
     if (!key) {
         StringCchPrintfA(seen, ARRAYSIZE(seen), "no key HKLM\\%s", path);
-        AddCheck(list, Verdict::kFail, check, seen, expected);
-        return;
+        return false;
     }
     DWORD type = REG_NONE;
     DWORD value = 0;
@@ -190,7 +189,27 @@ void CheckCapabilityUnder(const char* check, const char* path, const char* expec
         StringCchPrintfA(seen, ARRAYSIZE(seen), "a value of type %lu under HKLM\\%s", type, path);
     else
         StringCchPrintfA(seen, ARRAYSIZE(seen), "REG_DWORD %lu under HKLM\\%s", value, path);
-    const bool holds = isDword && value == kWakeOnLanCapability;
+    return isDword && value == kWakeOnLanCapability;
+}
+
+// The recorded path, and for a ControlSet001 path the same key under
+// CurrentControlSet too: the live control set need not be 001, and only its
+// value is in force.
+void CheckCapabilityOf(const char* check, const RecordedClassPath& recorded, const char* path,
+                       const char* expected, CheckList& list) {
+    SeenText seen;
+    bool holds = ReadCapability(path, seen);
+    if (holds && strcmp(recorded.classRoot, kCurrentControlSetClass) != 0) {
+        char live[2 * MAX_PATH];
+        StringCchPrintfA(live, ARRAYSIZE(live), "%s%s", kCurrentControlSetClass,
+                         path + strlen(recorded.classRoot));
+        SeenText liveSeen;
+        holds = ReadCapability(live, liveSeen);
+        if (holds)
+            StringCchCatA(seen, ARRAYSIZE(seen), " and under CurrentControlSet");
+        else
+            StringCchCopyA(seen, ARRAYSIZE(seen), liveSeen);
+    }
     AddCheck(list, holds ? Verdict::kPass : Verdict::kFail, check, seen, expected);
 }
 
@@ -235,7 +254,7 @@ void CheckWakeOnLan(HKEY settings, CheckList& list) {
             AddCheck(list, Verdict::kSkip, check, seen, expected);
         else if (ReadStringValue(settings, recorded.valueName, path, type) == ValueRead::kText &&
                  NamesAdapterInstanceKey(path, recorded.classRoot))
-            CheckCapabilityUnder(check, path, expected, list);
+            CheckCapabilityOf(check, recorded, path, expected, list);
         else
             AddCheck(list, Verdict::kSkip, check, "no adapter's class path recorded", expected);
     }

@@ -20,7 +20,8 @@ ValueRead ReadStringValue(HKEY key, const char* name, RecordedText& text, DWORD&
 // last pass logged. settings may be null: the key is missing.
 void CheckSettingsKey(HKEY settings, const LastPass& pass, CheckList& list);
 
-// PnPCapabilities = 288 (REG_DWORD) under each recorded class path (HKLM).
+// PnPCapabilities = 288 (REG_DWORD) under each recorded class path (HKLM),
+// and under CurrentControlSet for a ControlSet001 one.
 void CheckWakeOnLan(HKEY settings, CheckList& list);
 
 }  // namespace vireo

@@ -9,7 +9,10 @@ namespace bench {
 
 constexpr char kSchemesPath[] = "SYSTEM\\CurrentControlSet\\Control\\Power\\User\\PowerSchemes";
 constexpr char kActiveSchemeValue[] = "ActivePowerScheme";
-constexpr char kFriendlyNameValue[] = "FriendlyName";
+#define BENCH_FRIENDLY_NAME "FriendlyName"
+constexpr char kFriendlyNameValue[] = BENCH_FRIENDLY_NAME;
+// The same name for the UTF-16 read of the scheme's name.
+constexpr wchar_t kFriendlyNameValueW[] = L"" BENCH_FRIENDLY_NAME;
 constexpr char kAcIndexValue[] = "ACSettingIndex";
 constexpr char kDcIndexValue[] = "DCSettingIndex";
 

@@ -92,16 +92,15 @@ extern "C" DWORD WINAPI PowerReadFriendlyName(HKEY, const GUID* scheme, const GU
     UniqueHkey key;
     const DWORD opened = OpenStoreKey(scheme, nullptr, nullptr, key);
     if (opened != ERROR_SUCCESS) return opened;
-    char name[MAX_PATH] = "";
-    DWORD size = sizeof(name) - 1;
-    const LONG read = RegQueryValueExA(key.get(), bench::kFriendlyNameValue, nullptr, nullptr,
-                                       reinterpret_cast<BYTE*>(name), &size);
+    // Read as stored, in UTF-16: no code page stands between the store and
+    // the caller.
+    WCHAR wide[1024] = L"";
+    DWORD size = sizeof(wide) - sizeof(WCHAR);
+    const LONG read = RegQueryValueExW(key.get(), bench::kFriendlyNameValueW, nullptr, nullptr,
+                                       reinterpret_cast<BYTE*>(wide), &size);
     if (read != ERROR_SUCCESS) return static_cast<DWORD>(read);
-    name[size < sizeof(name) ? size : sizeof(name) - 1] = '\0';
-    WCHAR wide[MAX_PATH];
-    const int characters = MultiByteToWideChar(CP_ACP, 0, name, -1, wide, MAX_PATH);
-    if (characters == 0) return ERROR_INVALID_DATA;
-    const DWORD needed = static_cast<DWORD>(characters) * sizeof(WCHAR);
+    wide[size / sizeof(WCHAR)] = L'\0';
+    const DWORD needed = static_cast<DWORD>(lstrlenW(wide) + 1) * sizeof(WCHAR);
     const DWORD offered = *bufferSize;
     *bufferSize = needed;
     if (buffer == nullptr) return ERROR_SUCCESS;

@@ -89,6 +89,18 @@ void WriteRawValue(HKEY root, const std::string& path, const std::string& name, 
     RegCloseKey(key);
 }
 
+void WriteWideString(HKEY root, const std::string& path, const std::wstring& name,
+                     const std::wstring& text) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegSetValueExW(key, name.c_str(), 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(text.c_str()),
+                             static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
+    RegCloseKey(key);
+}
+
 void WriteString(HKEY root, const std::string& path, const std::string& name,
                  const std::string& text) {
     WriteRawValue(root, path, name, REG_SZ, std::string(text.c_str(), text.size() + 1));

@@ -35,6 +35,9 @@ void WriteRawValue(HKEY root, const std::string& path, const std::string& name, 
                    const std::string& bytes);
 void WriteString(HKEY root, const std::string& path, const std::string& name,
                  const std::string& text);
+// A REG_SZ value written in UTF-16, as stored, with no code page between.
+void WriteWideString(HKEY root, const std::string& path, const std::wstring& name,
+                     const std::wstring& text);
 
 std::optional<std::string> ReadFileBytes(const std::string& path);
 bool FileExists(const std::string& path);
