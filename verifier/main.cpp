@@ -9,7 +9,6 @@
 // readable, a JSON file that cannot be written).
 #include <windows.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -53,12 +52,10 @@ bool IsSidText(const char* text) {
 // Writes one formatted text to standard output through the C runtime's own
 // formatter: printf, once a C++ header is included, is MinGW's, which brings
 // more than 20 KB of its own. Texts longer than a check line are cut.
-__attribute__((format(printf, 1, 2))) void Print(const char* format, ...) {
+template <typename... Arguments>
+void Print(const char* format, Arguments... arguments) {
     char text[1024];
-    va_list arguments;
-    va_start(arguments, format);
-    StringCchVPrintfA(text, ARRAYSIZE(text), format, arguments);
-    va_end(arguments);
+    StringCchPrintfA(text, ARRAYSIZE(text), format, arguments...);
     (void)fputs(text, stdout);
 }
 
