@@ -18,6 +18,8 @@ namespace {
 
 constexpr char kFolder[] = "C:\\verifier-test";
 constexpr char kSystemSettings[] = "S-1-5-18\\Software\\Corvane\\Pallister";
+constexpr char kOtherHive[] = "S-1-5-21-9-9-9-1234";
+constexpr char kOtherSettings[] = "S-1-5-21-9-9-9-1234\\Software\\Corvane\\Pallister";
 
 class Verifier : public ::testing::Test {
 protected:
@@ -28,6 +30,7 @@ protected:
                        std::string(kFolder) + "\\powrprof.dll");
         DeleteKeyTree(HKEY_CURRENT_USER, kTestSettingsKey);
         DeleteKeyTree(HKEY_USERS, kSystemSettings);
+        DeleteKeyTree(HKEY_USERS, kOtherHive);
         DeleteFileIfPresent(Report());
         EnsureFolder("C:\\SYSTEM.SAV");
         DeleteFileIfPresent(kTestLogPath);
@@ -35,6 +38,7 @@ protected:
     }
     void TearDown() override {
         DeleteKeyTree(HKEY_USERS, kSystemSettings);
+        DeleteKeyTree(HKEY_USERS, kOtherHive);
         SetLogPath("");
     }
 
@@ -101,8 +105,25 @@ TEST_F(Verifier, WithoutTheCurrentUsersKeySystemsHiveIsReadAndNamed) {
     EXPECT_NE(std::string::npos, own.find("(the current user)")) << own;
 }
 
+// The hive that ran the last pass is the one holding its machine ID, wherever
+// it is loaded; with a pass logged and no hive holding a settings key, the
+// account is not loaded and the unit cannot be verified.
+TEST_F(Verifier, TheHiveHoldingTheLastPassIsFoundOrTheUnitCannotBeVerified) {
+    WriteLog(kLogBeginMarker, "");
+    WriteLog(kMachineIdLine, "PASS-UNIT-9");
+    WriteLog(kLogEndMarker, "\r\n");
+    EXPECT_EQ(2u, Run(""));
+
+    WriteString(HKEY_CURRENT_USER, kTestSettingsKey, kMachineIdValue, "EARLIER-UNIT-1");
+    WriteString(HKEY_USERS, kOtherSettings, kMachineIdValue, "PASS-UNIT-9");
+    const std::string report = RunForReport();
+    EXPECT_NE(std::string::npos, report.find("\"machine_id\": \"PASS-UNIT-9\"")) << report;
+    EXPECT_NE(std::string::npos, report.find("S-1-5-21-9-9-9-1234\\\\Software")) << report;
+}
+
 // The log holds every pass ever run; only the last one counts.
 TEST_F(Verifier, TheLastPassOfTheLogDecides) {
+    WriteString(HKEY_CURRENT_USER, kTestSettingsKey, kMachineIdValue, "USER-UNIT-3");
     struct Case {
         bool firstEnds, lastEnds;
         const char* status;

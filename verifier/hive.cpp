@@ -1,7 +1,9 @@
 #include "verifier/hive.h"
 
+#include <cstring>
 #include <utility>
 
+#include "common/pass_record.h"
 #include "common/product.h"
 
 #include "common/safe_strings.h"
@@ -10,35 +12,98 @@ namespace vireo {
 namespace {
 
 constexpr char kSystemSid[] = "S-1-5-18";
+constexpr char kClassesSuffix[] = "_Classes";
 
 UniqueHkey OpenUserSettings(HKEY userRoot) {
     return OpenRegistryKey(userRoot, kSettingsKey, KEY_QUERY_VALUE);
 }
 
+bool HoldsMachineId(HKEY settings, const char* machineId) {
+    if (machineId == nullptr) return false;
+    char text[MAX_PATH + 1];
+    DWORD type = REG_NONE;
+    DWORD size = MAX_PATH;
+    if (RegQueryValueExA(settings, kMachineIdValue, nullptr, &type, reinterpret_cast<BYTE*>(text),
+                         &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return false;
+    text[size] = '\0';
+    return strcmp(text, machineId) == 0;
+}
+
+// One hive looked in: named in the search list, and taken when it is the
+// first with a settings key or the one holding the last pass's machine ID.
+struct Search {
+    const char* passMachineId;
+    bool matched;
+    SettingsHive& hive;
+};
+
+void LookIn(HKEY userRoot, const char* name, const char* why, Search& search) {
+    StringCchCatA(search.hive.searched, ARRAYSIZE(search.hive.searched),
+                  search.hive.searched[0] != '\0' ? ", " : "");
+    StringCchCatA(search.hive.searched, ARRAYSIZE(search.hive.searched), name);
+    if (search.matched) return;
+    UniqueHkey settings = OpenUserSettings(userRoot);
+    if (!settings) return;
+    search.matched = HoldsMachineId(settings.get(), search.passMachineId);
+    const bool first = !search.hive.settings;
+    if (!first && !search.matched) return;
+    search.hive.settings = std::move(settings);
+    StringCchPrintfA(search.hive.description, ARRAYSIZE(search.hive.description), "%s\\%s (%s)",
+                     name, kSettingsKey, first ? why : "its MachineID is the last pass's");
+}
+
+void LookInUserHive(const char* sid, const char* why, Search& search) {
+    UniqueHkey root = OpenRegistryKey(HKEY_USERS, sid, KEY_READ);
+    if (!root) return;
+    char name[160];
+    StringCchPrintfA(name, ARRAYSIZE(name), "HKU\\%s", sid);
+    LookIn(root.get(), name, why, search);
+}
+
+// Every loaded hive under HKU but SYSTEM's (already searched) and the class
+// hives that go with user hives.
+void LookInOtherHives(Search& search) {
+    UniqueHkey users = OpenRegistryKey(HKEY_USERS, "", KEY_READ);
+    if (!users) return;
+    char sid[128];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = ARRAYSIZE(sid);
+        if (RegEnumKeyExA(users.get(), index, sid, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        sid[ARRAYSIZE(sid) - 1] = '\0';
+        const size_t sidLength = strlen(sid);
+        const size_t suffixLength = strlen(kClassesSuffix);
+        if (lstrcmpiA(sid, kSystemSid) == 0 ||
+            (sidLength > suffixLength &&
+             lstrcmpiA(sid + sidLength - suffixLength, kClassesSuffix) == 0))
+            continue;
+        LookInUserHive(sid, "another loaded hive", search);
+    }
+}
+
 }  // namespace
 
-bool OpenSettingsHive(const char* sid, SettingsHive& hive) {
+HiveFound OpenSettingsHive(const char* sid, const char* passMachineId, SettingsHive& hive) {
+    hive.searched[0] = '\0';
     if (sid != nullptr) {
         UniqueHkey userRoot = OpenRegistryKey(HKEY_USERS, sid, KEY_READ);
-        if (!userRoot) return false;
+        if (!userRoot) return HiveFound::kNotLoaded;
         hive.settings = OpenUserSettings(userRoot.get());
         StringCchPrintfA(hive.description, ARRAYSIZE(hive.description), "HKU\\%s\\%s", sid,
                          kSettingsKey);
-        return true;
+        StringCchPrintfA(hive.searched, ARRAYSIZE(hive.searched), "HKU\\%s", sid);
+        return HiveFound::kFound;
     }
-    hive.settings = OpenUserSettings(HKEY_CURRENT_USER);
     StringCchPrintfA(hive.description, ARRAYSIZE(hive.description), "HKCU\\%s (the current user)",
                      kSettingsKey);
-    if (hive.settings) return true;
-    UniqueHkey systemRoot = OpenRegistryKey(HKEY_USERS, kSystemSid, KEY_READ);
-    UniqueHkey systemSettings;
-    if (systemRoot) systemSettings = OpenUserSettings(systemRoot.get());
-    if (!systemSettings) return true;
-    hive.settings = std::move(systemSettings);
-    StringCchPrintfA(hive.description, ARRAYSIZE(hive.description),
-                     "HKU\\%s\\%s (SYSTEM's hive: the current user has no settings key)",
-                     kSystemSid, kSettingsKey);
-    return true;
+    Search search = {passMachineId, false, hive};
+    LookIn(HKEY_CURRENT_USER, "HKCU", "the current user", search);
+    LookInUserHive(kSystemSid, "SYSTEM's hive: the current user has no settings key", search);
+    LookInOtherHives(search);
+    return hive.settings ? HiveFound::kFound : HiveFound::kNoSettingsKey;
 }
 
 }  // namespace vireo

@@ -8,13 +8,18 @@
 namespace vireo {
 
 struct SettingsHive {
-    UniqueHkey settings;  // empty when the hive holds no settings key
+    UniqueHkey settings;  // empty when no hive holds a settings key
     char description[160];
+    char searched[512];  // every hive looked in, for the report
 };
 
-// With a SID, the settings key in that loaded hive (HKU\<sid>); false when the
-// hive is not loaded. Without, the current user's, or SYSTEM's when only
-// SYSTEM's hive holds one.
-bool OpenSettingsHive(const char* sid, SettingsHive& hive);
+enum class HiveFound { kFound, kNoSettingsKey, kNotLoaded };
+
+// With a SID, the settings key in that loaded hive (HKU\<sid>); kNotLoaded
+// when it is not loaded. Without, the current user's hive, SYSTEM's and every
+// other loaded hive under HKU are searched (read-only): the one whose
+// MachineID is passMachineId (the last pass's, when the log has one) wins,
+// else the first that has a settings key, in that order.
+HiveFound OpenSettingsHive(const char* sid, const char* passMachineId, SettingsHive& hive);
 
 }  // namespace vireo

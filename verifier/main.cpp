@@ -134,14 +134,25 @@ bool WriteJson(const char* requested, const UnitIdentity& unit, const CheckList&
 }
 
 int Verify(const Options& options) {
+    LastPass pass;
+    ReadLastPass(pass);
+    RecordedText passMachineId;
+    const bool passLoggedId = LastPassSuffix(pass, kMachineIdLine, passMachineId);
     SettingsHive hive;
-    if (!OpenSettingsHive(options.sid, hive)) {
+    const HiveFound found =
+        OpenSettingsHive(options.sid, passLoggedId ? passMachineId : nullptr, hive);
+    if (found == HiveFound::kNotLoaded) {
         Print("cannot verify: no loaded hive HKU\\%s\n", options.sid);
         return kCannotVerify;
     }
+    // A pass ran, so its settings key is in some hive: one not loaded now.
+    if (found == HiveFound::kNoSettingsKey && options.sid == nullptr && pass.begin != nullptr) {
+        Print("cannot verify: the account that ran the pass is not loaded; searched %s\n",
+              hive.searched);
+        return kCannotVerify;
+    }
     Print("settings key: %s\n", hive.description);
-    LastPass pass;
-    ReadLastPass(pass);
+    Print("hives searched: %s\n", hive.searched);
     if (pass.begin != nullptr)
         Print("last pass: begun at %s (the log's time of day)\n", pass.stamp);
     CheckList list;
