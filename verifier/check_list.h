@@ -21,6 +21,9 @@ struct CheckList {
     // Whether any check found something to read (a key, the log, a power
     // value): without, the unit could not be verified at all.
     bool anythingRead;
+    // Whether something could not be read for rights or sharing: never a
+    // failure, but without a failure the unit cannot be verified.
+    bool somethingUnreadable;
 };
 
 const char* VerdictWord(Verdict verdict);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/handles.h"
@@ -58,6 +59,7 @@ bool ReadLogTail(LastPass& pass) {
     UniqueStdioFile file(fopen(kLogPath, "rb"));
     if (!file) {
         pass.readError = errno;
+        pass.systemError = _doserrno;
         return false;
     }
     long start = 0;
@@ -115,6 +117,7 @@ void ReadLastPass(LastPass& pass) {
     pass.length = 0;
     pass.log[0] = '\0';
     pass.readError = 0;
+    pass.systemError = 0;
     pass.begin = nullptr;
     pass.ended = false;
     pass.stamp[0] = '\0';

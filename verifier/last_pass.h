@@ -15,10 +15,11 @@ struct LastPass {
     char log[kLogTailBytes + 1];
     size_t length;
     bool logRead;
-    int readError;      // the C runtime's error number when the log cannot be read
-    const char* begin;  // the last begin marker; nullptr when there is none
-    bool ended;         // an end marker follows it
-    char stamp[16];     // the begin marker's time of day, as the log has it
+    int readError;              // the C runtime's error number when the log cannot be read
+    unsigned long systemError;  // and the system's
+    const char* begin;          // the last begin marker; nullptr when there is none
+    bool ended;                 // an end marker follows it
+    char stamp[16];             // the begin marker's time of day, as the log has it
     int wirelessAttempts;
     int biosFailures;            // attempts that ended with the call failing or the BIOS refusing
     const char* wirelessEnding;  // how the last attempt ended, in words

@@ -14,11 +14,18 @@ void CheckActivityLog(const LastPass& pass, CheckList& list) {
     constexpr char kExpected[] = "a last pass that reached its end marker";
     char seen[320];
     if (!pass.logRead) {
-        // A log that is not there is a finding; one that cannot be opened is not.
+        // A log that is not there is a finding; one held by another program,
+        // or closed to this account, says nothing of the run.
+        const bool held = pass.systemError == ERROR_SHARING_VIOLATION ||
+                          pass.systemError == ERROR_LOCK_VIOLATION;
+        const bool denied = pass.readError == EACCES;
         if (pass.readError == ENOENT) list.anythingRead = true;
+        list.somethingUnreadable = list.somethingUnreadable || denied;
         StringCchPrintfA(seen, ARRAYSIZE(seen), "%s cannot be read (%s)", kLogPath,
-                         strerror(pass.readError));
-        AddCheck(list, Verdict::kFail, kCheckName, seen, kExpected);
+                         held     ? "held by another program"
+                         : denied ? "access denied"
+                                  : strerror(pass.readError));
+        AddCheck(list, denied ? Verdict::kSkip : Verdict::kFail, kCheckName, seen, kExpected);
         return;
     }
     list.anythingRead = true;

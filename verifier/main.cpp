@@ -113,7 +113,12 @@ int ExitCodeOf(const CheckList& list) {
             "cannot verify: neither the log, the settings key nor the power scheme can be read\n");
         return kCannotVerify;
     }
-    return AnyFailed(list) ? kSomethingFailed : kAllPassed;
+    if (AnyFailed(list)) return kSomethingFailed;
+    if (list.somethingUnreadable) {
+        Print("cannot verify: a check could not read what it checks (SKIP ... cannot be read)\n");
+        return kCannotVerify;
+    }
+    return kAllPassed;
 }
 
 bool WriteJson(const char* requested, const UnitIdentity& unit, const CheckList& list) {
