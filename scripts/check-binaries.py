@@ -38,7 +38,7 @@ SIZE_LIMIT = 64 * 1024
 STOCK_DLLS = {
     "kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll",
     "setupapi.dll", "ole32.dll", "oleaut32.dll", "msvcrt.dll", "msi.dll",
-    "powrprof.dll",  # the verifier reads the power scheme through it (Windows Vista and later)
+    "powrprof.dll",  # power management (Windows Vista and later); the verifier loads it by path
 }
 # msi.dll is imported by ordinal 144 (its property setter) and nothing else.
 MSI_DLL = "msi.dll"

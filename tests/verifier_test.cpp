@@ -1,8 +1,8 @@
 // vireo-verify.exe as a process, for what no bench profile shows: whose hive
-// it reads, when it cannot verify, and which pass of a log that holds several
-// decides. It runs from a folder of its own beside the bench's powrprof.dll
-// (loaded native through the tests' DLL override). Its JSON report is what
-// the cases read back.
+// it reads, when it cannot verify, how the log's last pass ties the values,
+// and what it reads where. It runs from a folder of its own, with the bench's
+// powrprof.dll in the system folder (loaded native through the tests' DLL
+// override). Its JSON report is what the cases read back.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -26,8 +26,11 @@ protected:
     void SetUp() override {
         EnsureFolder(kFolder);
         CopyFileOrFail(TestBinFolder() + "\\vireo-verify.exe", Program());
-        CopyFileOrFail(BenchBuildFolder() + "\\powrprof.dll",
-                       std::string(kFolder) + "\\powrprof.dll");
+        // The bench's powrprof.dll in the system folder, where the verifier
+        // loads it from; Wine's own is kept aside once and put back after.
+        if (!FileExists(WinesPowrprof())) CopyFileOrFail(SystemPowrprof(), WinesPowrprof());
+        CopyFileOrFail(BenchBuildFolder() + "\\powrprof.dll", SystemPowrprof());
+        DeleteFileIfPresent(std::string(kFolder) + "\\powrprof.dll");
         DeleteKeyTree(HKEY_CURRENT_USER, kTestSettingsKey);
         DeleteKeyTree(HKEY_USERS, kSystemSettings);
         DeleteKeyTree(HKEY_USERS, kOtherHive);
@@ -37,6 +40,7 @@ protected:
         SetLogPath(kTestLogPath);
     }
     void TearDown() override {
+        CopyFileOrFail(WinesPowrprof(), SystemPowrprof());
         DeleteKeyTree(HKEY_USERS, kSystemSettings);
         DeleteKeyTree(HKEY_USERS, kOtherHive);
         SetLogPath("");
@@ -44,6 +48,12 @@ protected:
 
     static std::string Program() { return std::string(kFolder) + "\\vireo-verify.exe"; }
     static std::string Report() { return std::string(kFolder) + "\\report.json"; }
+    static std::string WinesPowrprof() { return std::string(kFolder) + "\\wine-powrprof.dll"; }
+    static std::string SystemPowrprof() {
+        char folder[MAX_PATH];
+        EXPECT_NE(0u, GetSystemDirectoryA(folder, MAX_PATH));
+        return std::string(folder) + "\\powrprof.dll";
+    }
 
     static DWORD Run(const std::string& arguments) {
         TestProcess process(Program(), "\"" + Program() + "\" " + arguments);
@@ -249,6 +259,28 @@ TEST_F(Verifier, ValuesInForceAndNamesAsStoredDecide) {
     }
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kControlSet001Class + adapter);
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kCurrentControlSetClass + adapter);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, schemeKey);
+}
+
+// A powrprof.dll beside the verifier (a stick, a share) answers nothing:
+// with Wine's own in the system folder, the bench's store is not read.
+TEST_F(Verifier, OnlyTheSystemFoldersPowerFunctionsAnswer) {
+    const std::string schemeKey =
+        "SYSTEM\\CurrentControlSet\\Control\\Power\\User\\PowerSchemes"
+        "\\381b4222-f694-41f0-9685-ff5bb260df2e";
+    WriteWideString(HKEY_LOCAL_MACHINE, schemeKey, L"FriendlyName", L"Corvane Optimized");
+    const std::pair<bool, const char*> cases[] = {{true, "PASS"}, {false, "not PASS"}};
+    for (const auto& [inSystemFolder, status] : cases) {
+        CopyFileOrFail(BenchBuildFolder() + "\\powrprof.dll",
+                       inSystemFolder ? SystemPowrprof() : std::string(kFolder) + "\\powrprof.dll");
+        if (!inSystemFolder) CopyFileOrFail(WinesPowrprof(), SystemPowrprof());
+        DeleteFileIfPresent(Report());
+        const std::string report = RunForReport();
+        EXPECT_EQ(inSystemFolder,
+                  report.find("\"scheme name\", \"status\": \"PASS\"") != std::string::npos)
+            << status << "\n"
+            << report;
+    }
     DeleteKeyTree(HKEY_LOCAL_MACHINE, schemeKey);
 }
 

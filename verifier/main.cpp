@@ -100,11 +100,12 @@ void PrintChecks(const CheckList& list) {
 }
 
 // Every check, in the order the lines are printed.
-void RunChecks(HKEY settings, const LastPass& pass, bool passOnly, CheckList& list) {
+// False when the power functions cannot be had from the system folder.
+bool RunChecks(HKEY settings, const LastPass& pass, bool passOnly, CheckList& list) {
     CheckActivityLog(pass, list);
     CheckSettingsKey(settings, pass, list);
     CheckWakeOnLan(settings, list);
-    CheckPowerScheme(passOnly ? "not part of the installer-package route" : nullptr, list);
+    return CheckPowerScheme(passOnly ? "not part of the installer-package route" : nullptr, list);
 }
 
 int ExitCodeOf(const CheckList& list) {
@@ -162,8 +163,14 @@ int Verify(const Options& options) {
         Print("last pass: begun at %s (the log's time of day)\n", pass.stamp);
     CheckList list;
     ZeroMemory(&list, sizeof(list));
-    RunChecks(hive.settings.get(), pass, options.passOnly, list);
+    const bool schemeReadable = RunChecks(hive.settings.get(), pass, options.passOnly, list);
     PrintChecks(list);
+    if (!schemeReadable) {
+        Print(
+            "cannot verify: the system folder's powrprof.dll cannot be loaded, or lacks a "
+            "power function\n");
+        return kCannotVerify;
+    }
 
     const int exitCode = ExitCodeOf(list);
     RecordedText machineId;

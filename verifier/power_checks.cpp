@@ -16,28 +16,58 @@
 namespace vireo {
 namespace {
 
+// The power functions, from the system folder's powrprof.dll by its full
+// path: one found first by the search order (beside the verifier, on a stick
+// or a share) would answer every scheme check.
+struct PowerApi {
+    decltype(&PowerReadFriendlyName) readFriendlyName;
+    decltype(&PowerReadACValueIndex) readAcValueIndex;
+    decltype(&PowerReadDCValueIndex) readDcValueIndex;
+    decltype(&PowerGetActiveScheme) getActiveScheme;
+};
+
+template <typename Function>
+bool Resolve(HMODULE module, const char* name, Function& function) {
+    // Through void* so that the compiler accepts the change of function type.
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return function != nullptr;
+}
+
+bool LoadPowerApi(UniqueModule& module, PowerApi& api) {
+    char path[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH ||
+        FAILED(StringCchCatA(path, MAX_PATH, "\\powrprof.dll")))
+        return false;
+    module.reset(LoadLibraryExA(path, nullptr, 0));
+    return module && Resolve(module.get(), "PowerReadFriendlyName", api.readFriendlyName) &&
+           Resolve(module.get(), "PowerReadACValueIndex", api.readAcValueIndex) &&
+           Resolve(module.get(), "PowerReadDCValueIndex", api.readDcValueIndex) &&
+           Resolve(module.get(), "PowerGetActiveScheme", api.getActiveScheme);
+}
+
 constexpr char kSchemeNameCheck[] = "scheme name";
 
 // The scheme's friendly name whole, however long: its size first, then the
 // text, terminated.
-DWORD ReadFriendlyName(const GUID& scheme, UniqueLocalPointer<WCHAR>& name) {
+DWORD ReadFriendlyName(const PowerApi& api, const GUID& scheme, UniqueLocalPointer<WCHAR>& name) {
     DWORD size = 0;
-    DWORD status = PowerReadFriendlyName(nullptr, &scheme, nullptr, nullptr, nullptr, &size);
+    DWORD status = api.readFriendlyName(nullptr, &scheme, nullptr, nullptr, nullptr, &size);
     if (status != ERROR_SUCCESS) return status;
     name.reset(static_cast<WCHAR*>(LocalAlloc(LPTR, size + sizeof(WCHAR))));
     if (!name) return ERROR_NOT_ENOUGH_MEMORY;
-    status = PowerReadFriendlyName(nullptr, &scheme, nullptr, nullptr,
-                                   reinterpret_cast<UCHAR*>(name.get()), &size);
+    status = api.readFriendlyName(nullptr, &scheme, nullptr, nullptr,
+                                  reinterpret_cast<UCHAR*>(name.get()), &size);
     name.get()[size / sizeof(WCHAR)] = L'\0';
     return status;
 }
 
 // Compared in UTF-16, as stored: a name the ANSI code page cannot hold must
 // not pass for the maker's by its best-fit conversion.
-void CheckSchemeName(const GUID& scheme, CheckList& list) {
+void CheckSchemeName(const PowerApi& api, const GUID& scheme, CheckList& list) {
     char seen[320];
     UniqueLocalPointer<WCHAR> name;
-    const DWORD status = ReadFriendlyName(scheme, name);
+    const DWORD status = ReadFriendlyName(api, scheme, name);
     if (status != ERROR_SUCCESS) {
         StringCchPrintfA(seen, ARRAYSIZE(seen), "cannot be read (error %lu)", status);
         AddCheck(list, Verdict::kFail, kSchemeNameCheck, seen, kMakerSchemeName);
@@ -56,14 +86,15 @@ void CheckSchemeName(const GUID& scheme, CheckList& list) {
              kSchemeNameCheck, seen, kMakerSchemeName);
 }
 
-DWORD ReadValueIndex(const GUID& scheme, const PowerSettingValue& row, DWORD& value) {
+DWORD ReadValueIndex(const PowerApi& api, const GUID& scheme, const PowerSettingValue& row,
+                     DWORD& value) {
     GUID subgroup;
     GUID setting;
     if (!ParseGuidText(row.subgroup, subgroup) || !ParseGuidText(row.setting, setting))
         return ERROR_INVALID_PARAMETER;
     return row.supply == PowerSupply::kAc
-               ? PowerReadACValueIndex(nullptr, &scheme, &subgroup, &setting, &value)
-               : PowerReadDCValueIndex(nullptr, &scheme, &subgroup, &setting, &value);
+               ? api.readAcValueIndex(nullptr, &scheme, &subgroup, &setting, &value)
+               : api.readDcValueIndex(nullptr, &scheme, &subgroup, &setting, &value);
 }
 
 bool IsSameSetting(const PowerSettingValue& a, const PowerSettingValue& b) {
@@ -90,8 +121,8 @@ void ValueCheckName(const PowerSettingValue& row, char (&check)[64]) {
     StringCchPrintfA(check, ARRAYSIZE(check), "scheme %s", row.label);
 }
 
-void CheckValue(const GUID& scheme, const PowerSettingValue& row, DiskProtectionParts parts,
-                CheckList& list) {
+void CheckValue(const PowerApi& api, const GUID& scheme, const PowerSettingValue& row,
+                DiskProtectionParts parts, CheckList& list) {
     char check[64];
     char seen[320];
     char expected[96];
@@ -100,7 +131,7 @@ void CheckValue(const GUID& scheme, const PowerSettingValue& row, DiskProtection
     const DWORD want = ExpectedValue(row, parts, note);
     StringCchPrintfA(expected, ARRAYSIZE(expected), "%lu", want);
     DWORD value = 0;
-    const DWORD status = ReadValueIndex(scheme, row, value);
+    const DWORD status = ReadValueIndex(api, scheme, row, value);
     if (status != ERROR_SUCCESS) {
         StringCchPrintfA(seen, ARRAYSIZE(seen), "cannot be read (error %lu)", status);
         AddCheck(list, Verdict::kFail, check, seen, expected);
@@ -123,10 +154,10 @@ void SkipPowerScheme(const char* reason, CheckList& list) {
     AddCheck(list, Verdict::kSkip, kActiveSchemeCheck, reason, kBalancedScheme);
 }
 
-void CheckActiveScheme(const GUID& scheme, CheckList& list) {
+void CheckActiveScheme(const PowerApi& api, const GUID& scheme, CheckList& list) {
     char seen[320];
     UniqueLocalPointer<GUID> active;
-    const DWORD status = PowerGetActiveScheme(nullptr, active.addressof());
+    const DWORD status = api.getActiveScheme(nullptr, active.addressof());
     if (status != ERROR_SUCCESS || !active) {
         StringCchPrintfA(seen, ARRAYSIZE(seen), "cannot be read (error %lu)", status);
         AddCheck(list, Verdict::kFail, kActiveSchemeCheck, seen, kBalancedScheme);
@@ -143,17 +174,22 @@ void CheckActiveScheme(const GUID& scheme, CheckList& list) {
 
 }  // namespace
 
-void CheckPowerScheme(const char* skipReason, CheckList& list) {
+bool CheckPowerScheme(const char* skipReason, CheckList& list) {
     if (skipReason != nullptr) {
         SkipPowerScheme(skipReason, list);
-        return;
+        return true;
     }
+    UniqueModule module;
+    PowerApi api;
+    if (!LoadPowerApi(module, api)) return false;
     GUID scheme;
-    if (!ParseGuidText(kBalancedScheme, scheme)) return;
-    CheckSchemeName(scheme, list);
+    if (!ParseGuidText(kBalancedScheme, scheme)) return true;
+    CheckSchemeName(api, scheme, list);
     const DiskProtectionParts parts = ProbeDiskProtectionParts();
-    for (const PowerSettingValue& row : kMakerPowerSettings) CheckValue(scheme, row, parts, list);
-    CheckActiveScheme(scheme, list);
+    for (const PowerSettingValue& row : kMakerPowerSettings)
+        CheckValue(api, scheme, row, parts, list);
+    CheckActiveScheme(api, scheme, list);
+    return true;
 }
 
 }  // namespace vireo
