@@ -14,7 +14,8 @@
 //                           class and leaves after a quiet second
 //
 // StoppingFor (a count) makes that many activations meet a server that is
-// shutting down: CreateInstance answers CO_E_SERVER_STOPPING.
+// shutting down: CreateInstance answers CO_E_SERVER_STOPPING, and the server
+// then leaves as soon as it holds no object.
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -595,7 +596,13 @@ public:
         if (object == nullptr) return E_POINTER;
         *object = nullptr;
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-        if (TakeOneStoppingActivation()) return CO_E_SERVER_STOPPING;
+        if (TakeOneStoppingActivation()) {
+            // A server that says it is stopping leaves like one whose last
+            // client has gone, not after the minute an unused one waits.
+            g_served = true;
+            g_idleSince = GetTickCount64();
+            return CO_E_SERVER_STOPPING;
+        }
         WmiExtension* extension = new (std::nothrow) WmiExtension();
         if (extension == nullptr) return E_OUTOFMEMORY;
         HRESULT result = extension->Initialize();
