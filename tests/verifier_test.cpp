@@ -18,6 +18,10 @@ namespace {
 
 constexpr char kFolder[] = "C:\\verifier-test";
 constexpr char kSystemSettings[] = "S-1-5-18\\Software\\Corvane\\Pallister";
+// Where the bench's powrprof.dll reads the Balanced scheme's name.
+constexpr char kBalancedSchemeKey[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Power\\User\\PowerSchemes\\"
+    "381b4222-f694-41f0-9685-ff5bb260df2e";
 constexpr char kOtherHive[] = "S-1-5-21-9-9-9-1234";
 constexpr char kOtherSettings[] = "S-1-5-21-9-9-9-1234\\Software\\Corvane\\Pallister";
 
@@ -222,9 +226,6 @@ TEST_F(Verifier, RecordedValuesAreTiedToTheLastPass) {
 // compared as stored: rows of what the registry holds, with the verdict.
 TEST_F(Verifier, ValuesInForceAndNamesAsStoredDecide) {
     const std::string adapter = "{4D36E972-E325-11CE-BFC1-08002BE10318}\\0093";
-    const std::string schemeKey =
-        "SYSTEM\\CurrentControlSet\\Control\\Power\\User\\PowerSchemes"
-        "\\381b4222-f694-41f0-9685-ff5bb260df2e";
     WriteString(HKEY_CURRENT_USER, kTestSettingsKey, "Control-GUID1",
                 kControlSet001Class + adapter);
     const DWORD on = 288, stock = 24;
@@ -247,7 +248,7 @@ TEST_F(Verifier, ValuesInForceAndNamesAsStoredDecide) {
                       REG_DWORD, capability(on));
         WriteRawValue(HKEY_LOCAL_MACHINE, kCurrentControlSetClass + adapter, "PnPCapabilities",
                       REG_DWORD, capability(c.live));
-        WriteWideString(HKEY_LOCAL_MACHINE, schemeKey, L"FriendlyName", c.name);
+        WriteWideString(HKEY_LOCAL_MACHINE, kBalancedSchemeKey, L"FriendlyName", c.name);
         const std::string report = RunForReport();
         EXPECT_NE(std::string::npos,
                   report.find(std::string("\"PnPCapabilities Control-GUID1\", \"status\": \"") +
@@ -259,16 +260,13 @@ TEST_F(Verifier, ValuesInForceAndNamesAsStoredDecide) {
     }
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kControlSet001Class + adapter);
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kCurrentControlSetClass + adapter);
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, schemeKey);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kBalancedSchemeKey);
 }
 
 // A powrprof.dll beside the verifier (a stick, a share) answers nothing:
 // with Wine's own in the system folder, the bench's store is not read.
 TEST_F(Verifier, OnlyTheSystemFoldersPowerFunctionsAnswer) {
-    const std::string schemeKey =
-        "SYSTEM\\CurrentControlSet\\Control\\Power\\User\\PowerSchemes"
-        "\\381b4222-f694-41f0-9685-ff5bb260df2e";
-    WriteWideString(HKEY_LOCAL_MACHINE, schemeKey, L"FriendlyName", L"Corvane Optimized");
+    WriteWideString(HKEY_LOCAL_MACHINE, kBalancedSchemeKey, L"FriendlyName", L"Corvane Optimized");
     const std::pair<bool, const char*> cases[] = {{true, "PASS"}, {false, "not PASS"}};
     for (const auto& [inSystemFolder, status] : cases) {
         CopyFileOrFail(BenchBuildFolder() + "\\powrprof.dll",
@@ -281,7 +279,7 @@ TEST_F(Verifier, OnlyTheSystemFoldersPowerFunctionsAnswer) {
             << status << "\n"
             << report;
     }
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, schemeKey);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kBalancedSchemeKey);
 }
 
 // A value of another type says so; one the pass could not have written is

@@ -5,6 +5,7 @@
 
 #include "common/pass_record.h"
 #include "common/product.h"
+#include "verifier/settings_checks.h"
 
 #include "common/safe_strings.h"
 
@@ -19,16 +20,11 @@ UniqueHkey OpenUserSettings(HKEY userRoot) {
 }
 
 bool HoldsMachineId(HKEY settings, const char* machineId) {
-    if (machineId == nullptr) return false;
-    char text[MAX_PATH + 1];
+    RecordedText text;
     DWORD type = REG_NONE;
-    DWORD size = MAX_PATH;
-    if (RegQueryValueExA(settings, kMachineIdValue, nullptr, &type, reinterpret_cast<BYTE*>(text),
-                         &size) != ERROR_SUCCESS ||
-        type != REG_SZ)
-        return false;
-    text[size] = '\0';
-    return strcmp(text, machineId) == 0;
+    return machineId != nullptr &&
+           ReadStringValue(settings, kMachineIdValue, text, type) == ValueRead::kText &&
+           strcmp(text, machineId) == 0;
 }
 
 // One hive looked in: named in the search list, and taken when it is the
