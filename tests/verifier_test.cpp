@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/pass_record.h"
+#include "fabricate.h"
 #include "support/machine.h"
 #include "vireodll/activity_log.h"
 
@@ -222,9 +223,11 @@ TEST_F(Verifier, RecordedValuesAreTiedToTheLastPass) {
     }
 }
 
-// Only the live control set's value is in force, and the scheme's name is
-// compared as stored: rows of what the registry holds, with the verdict.
+// Only the live control set's value is in force, only a present adapter's
+// driver key counts, and the scheme's name is compared as stored: rows of
+// what the registry and the device list hold, with the verdict.
 TEST_F(Verifier, ValuesInForceAndNamesAsStoredDecide) {
+    const std::string classKey = "{4d36e972-e325-11ce-bfc1-08002be10318}\\0093";
     const std::string adapter = "{4D36E972-E325-11CE-BFC1-08002BE10318}\\0093";
     WriteString(HKEY_CURRENT_USER, kTestSettingsKey, "Control-GUID1",
                 kControlSet001Class + adapter);
@@ -232,16 +235,23 @@ TEST_F(Verifier, ValuesInForceAndNamesAsStoredDecide) {
     const auto capability = [](DWORD value) {
         return std::string(reinterpret_cast<const char*>(&value), sizeof(value));
     };
+    GUID netClass, adapterInterface;
+    ASSERT_TRUE(bench::ParseGuid("{4D36E972-E325-11CE-BFC1-08002BE10318}", &netClass));
+    ASSERT_TRUE(bench::ParseGuid("{AD498944-762F-11D0-8DCB-00C04FC3358C}", &adapterInterface));
     struct Case {
         DWORD live;
+        const char* adapterDriverKey;  // nullptr: no adapter at all
         std::wstring name;
         const char* capabilityStatus;
         const char* nameStatus;
     } cases[] = {
-        {on, L"Corvane Optimized", "PASS", "PASS"},
+        {on, classKey.c_str(), L"Corvane Optimized", "PASS", "PASS"},
         // A dotless i: the ANSI code page's best fit would make it the maker's name.
-        {stock, L"Corvane Opt\x0131mized", "FAIL", "FAIL"},
-        {on, L"Corvane Optimized" + std::wstring(180, L'x'), "PASS", "FAIL"},
+        {stock, classKey.c_str(), L"Corvane Opt\x0131mized", "FAIL", "FAIL"},
+        {on, classKey.c_str(), L"Corvane Optimized" + std::wstring(180, L'x'), "PASS", "FAIL"},
+        // The script named a key, and the pass set it, but no adapter uses it.
+        {on, nullptr, L"Corvane Optimized", "FAIL", "PASS"},
+        {on, "{4d36e972-e325-11ce-bfc1-08002be10318}\\0094", L"Corvane Optimized", "FAIL", "PASS"},
     };
     for (const Case& c : cases) {
         WriteRawValue(HKEY_LOCAL_MACHINE, kControlSet001Class + adapter, "PnPCapabilities",
@@ -249,7 +259,13 @@ TEST_F(Verifier, ValuesInForceAndNamesAsStoredDecide) {
         WriteRawValue(HKEY_LOCAL_MACHINE, kCurrentControlSetClass + adapter, "PnPCapabilities",
                       REG_DWORD, capability(c.live));
         WriteWideString(HKEY_LOCAL_MACHINE, kBalancedSchemeKey, L"FriendlyName", c.name);
+        const std::string device =
+            c.adapterDriverKey == nullptr
+                ? ""
+                : bench::FabricateDevice(netClass, "CRVVERIFYNET", {"PCI\\VEN_10EC&DEV_8168"},
+                                         adapterInterface, c.adapterDriverKey);
         const std::string report = RunForReport();
+        if (!device.empty()) bench::RemoveDevice(device);
         EXPECT_NE(std::string::npos,
                   report.find(std::string("\"PnPCapabilities Control-GUID1\", \"status\": \"") +
                               c.capabilityStatus))

@@ -1,5 +1,7 @@
 #include "verifier/settings_checks.h"
 
+#include <setupapi.h>
+
 #include <cstring>
 
 #include "common/handles.h"
@@ -16,6 +18,11 @@ constexpr char kNotRecorded[] = "not recorded";
 // The network adapters' device class; its instance keys are four digits.
 constexpr char kNetworkAdapterClass[] = "{4D36E972-E325-11CE-BFC1-08002BE10318}\\";
 constexpr size_t kInstanceKeyDigits = 4;
+constexpr GUID kNetworkAdapterClassGuid = {
+    0x4d36e972, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+// The platform's bound on a device instance ID (MAX_DEVICE_ID_LEN).
+constexpr DWORD kMaxInstanceIdLength = 200;
+using InstanceId = char[kMaxInstanceIdLength + 1];
 
 // What a read that found no text saw.
 void DescribeUnread(ValueRead read, DWORD type, SeenText& seen) {
@@ -192,17 +199,45 @@ bool ReadCapability(const char* path, SeenText& seen) {
     return isDword && value == kWakeOnLanCapability;
 }
 
+enum class AdapterSearch { kFound, kNone, kUnlisted };
+
+// The present network adapter whose driver key (SPDRP_DRIVER, "{class}\NNNN")
+// is driverKey: a class key no adapter uses is one the script merely named.
+AdapterSearch FindPresentAdapterUsing(const char* driverKey, InstanceId& instance) {
+    UniqueDeviceList adapters(
+        SetupDiGetClassDevsA(&kNetworkAdapterClassGuid, nullptr, nullptr, DIGCF_PRESENT));
+    if (!adapters) return AdapterSearch::kUnlisted;
+    SP_DEVINFO_DATA adapter{};
+    adapter.cbSize = sizeof(adapter);
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(adapters.get(), index, &adapter); ++index) {
+        char driver[MAX_PATH + 1] = "";
+        if (!SetupDiGetDeviceRegistryPropertyA(adapters.get(), &adapter, SPDRP_DRIVER, nullptr,
+                                               reinterpret_cast<BYTE*>(driver), MAX_PATH, nullptr))
+            continue;
+        driver[MAX_PATH] = '\0';
+        if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, driver, -1, driverKey, -1) !=
+            CSTR_EQUAL)
+            continue;
+        if (!SetupDiGetDeviceInstanceIdA(adapters.get(), &adapter, instance, kMaxInstanceIdLength,
+                                         nullptr))
+            instance[0] = '\0';
+        instance[kMaxInstanceIdLength] = '\0';
+        return AdapterSearch::kFound;
+    }
+    return AdapterSearch::kNone;
+}
+
 // The recorded path, and for a ControlSet001 path the same key under
 // CurrentControlSet too: the live control set need not be 001, and only its
-// value is in force.
+// value is in force. The key must also be a present adapter's driver key.
 void CheckCapabilityOf(const char* check, const RecordedClassPath& recorded, const char* path,
                        const char* expected, CheckList& list) {
     SeenText seen;
+    const char* driverKey = path + strlen(recorded.classRoot);
     bool holds = ReadCapability(path, seen);
     if (holds && strcmp(recorded.classRoot, kCurrentControlSetClass) != 0) {
         char live[2 * MAX_PATH];
-        StringCchPrintfA(live, ARRAYSIZE(live), "%s%s", kCurrentControlSetClass,
-                         path + strlen(recorded.classRoot));
+        StringCchPrintfA(live, ARRAYSIZE(live), "%s%s", kCurrentControlSetClass, driverKey);
         SeenText liveSeen;
         holds = ReadCapability(live, liveSeen);
         if (holds)
@@ -210,7 +245,27 @@ void CheckCapabilityOf(const char* check, const RecordedClassPath& recorded, con
         else
             StringCchCopyA(seen, ARRAYSIZE(seen), liveSeen);
     }
-    AddCheck(list, holds ? Verdict::kPass : Verdict::kFail, check, seen, expected);
+    if (!holds) {
+        AddCheck(list, Verdict::kFail, check, seen, expected);
+        return;
+    }
+    InstanceId instance = "";
+    const AdapterSearch search = FindPresentAdapterUsing(driverKey, instance);
+    if (search == AdapterSearch::kUnlisted) {
+        list.somethingUnreadable = true;
+        StringCchCatA(seen, ARRAYSIZE(seen), "; cannot list the present network adapters");
+        AddCheck(list, Verdict::kSkip, check, seen, expected);
+        return;
+    }
+    char adapterText[kMaxInstanceIdLength + 64];
+    if (search == AdapterSearch::kFound)
+        StringCchPrintfA(adapterText, ARRAYSIZE(adapterText), "; the driver key of %s", instance);
+    else
+        StringCchCopyA(adapterText, ARRAYSIZE(adapterText),
+                       "; no present network adapter uses this key");
+    StringCchCatA(seen, ARRAYSIZE(seen), adapterText);
+    AddCheck(list, search == AdapterSearch::kFound ? Verdict::kPass : Verdict::kFail, check, seen,
+             expected);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Bench tool: fabricates devices and service keys in the prefix.
-//   devmaker add DEVICE-CLASS ENUMERATOR INTERFACE-CLASS HWID [HWID...]
+//   devmaker add [--driver=KEY] DEVICE-CLASS ENUMERATOR INTERFACE-CLASS HWID [HWID...]
+//                 (KEY, "{class}\NNNN", is the device's driver key)
 //                 (an HWID of "@FILE" stands for the UTF-8 lines of FILE, each
 //                 turned into the system code page: text that a command line
 //                 from the host cannot carry intact)
@@ -56,12 +57,19 @@ std::vector<std::string> HardwareIds(char** first, char** last) {
 }
 
 int Add(int argc, char** argv) {
+    constexpr char kDriverOption[] = "--driver=";
+    std::string driverKey;
+    if (argc > 2 && strncmp(argv[2], kDriverOption, sizeof(kDriverOption) - 1) == 0) {
+        driverKey = argv[2] + sizeof(kDriverOption) - 1;
+        ++argv;
+        --argc;
+    }
     GUID deviceClass, interfaceClass;
     if (argc < 6 || !bench::ParseGuid(argv[2], &deviceClass) ||
         !bench::ParseGuid(argv[4], &interfaceClass))
         return Usage();
     const std::vector<std::string> ids = HardwareIds(argv + 5, argv + argc);
-    const std::string instance = bench::FabricateDevice(deviceClass, argv[3], ids, interfaceClass);
+    const std::string instance = bench::FabricateDevice(deviceClass, argv[3], ids, interfaceClass, driverKey);
     if (instance.empty()) {
         fprintf(stderr, "devmaker: could not create the device\n");
         return 1;

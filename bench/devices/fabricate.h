@@ -13,11 +13,12 @@ namespace bench {
 
 // Creates a root-enumerated device node "ROOT\<enumeratorName>\NNNN" of
 // deviceClass whose SPDRP_HARDWAREID multi-string holds hardwareIds, and
-// gives it an interface of interfaceClass. Returns the instance ID, or ""
-// when a step failed (the partial device is removed).
+// gives it an interface of interfaceClass; a driverKey ("{class}\NNNN")
+// becomes its SPDRP_DRIVER, as a driver installation leaves it. Returns the
+// instance ID, or "" when a step failed (the partial device is removed).
 std::string FabricateDevice(const GUID& deviceClass, const std::string& enumeratorName,
                             const std::vector<std::string>& hardwareIds,
-                            const GUID& interfaceClass);
+                            const GUID& interfaceClass, const std::string& driverKey = "");
 
 // Removes a device node (and its interfaces) by instance ID.
 bool RemoveDevice(const std::string& instanceId);

@@ -232,7 +232,7 @@ def read_wireless(log: dict, settings: dict, profile: dict):
     texts = [entry["text"] for entry in log["entries"]]
     return {
         "bios_answer": layout.bios_answer(profile),
-        "adapters_present": [hwid for _, hwid in layout.network_adapters(profile)],
+        "adapters_present": [adapter[1] for adapter in layout.network_adapters(profile)],
         "bios_wireless_ids_decoded": [t[len(prefix_id):] for t in texts if t.startswith(prefix_id)],
         "adapters_walked": [t[len(prefix_walk):] for t in texts if t.startswith(prefix_walk)],
         "WLANID": settings.get("WLANID"),

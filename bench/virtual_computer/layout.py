@@ -26,10 +26,12 @@ BIOS_SERVER_LINGER_MS = 10000
 WIRELESS_CARD_RECORD = "01008680374286801112"
 NET_DEVICE_CLASS = "{4d36e972-e325-11ce-bfc1-08002be10318}"
 NETWORK_ADAPTER_INTERFACE = "{AD498944-762F-11D0-8DCB-00C04FC3358C}"
+# Enumerator, hardware ID and, where a driver is installed for it, the
+# adapter's class instance key (its driver key).
 NETWORK_ADAPTERS = (
-    ("CRVNETWIRED", r"PCI\VEN_10EC&DEV_8168&SUBSYS_03861028&REV_06"),
-    ("CRVNETWIFI", r"PCI\VEN_8086&DEV_4237&SUBSYS_12118086&REV_61"),
-    ("CRVNETTUNNEL", r"*ISATAP"),
+    ("CRVNETWIRED", r"PCI\VEN_10EC&DEV_8168&SUBSYS_03861028&REV_06", "0007"),
+    ("CRVNETWIFI", r"PCI\VEN_8086&DEV_4237&SUBSYS_12118086&REV_61", "0011"),
+    ("CRVNETTUNNEL", r"*ISATAP", "0012"),
 )
 # The network-adapter class instance keys of the image; the maker's script
 # names the three of them. One already carries a PnPCapabilities value.
@@ -94,8 +96,9 @@ def lay_out_computer(machine: Machine, bin_dir: Path, bench_bin: Path, profile: 
         if not present("bios-server-executable"):
             machine.host_path(wmi_server_path(machine)).unlink()
     machine.import_registry(registry_layout(profile))
-    for enumerator, hardware_id in network_adapters(profile):
-        devmaker(machine, bench_bin, "add", NET_DEVICE_CLASS, enumerator,
+    for enumerator, hardware_id, *instance_key in network_adapters(profile):
+        driver = [f"--driver={NET_DEVICE_CLASS}\\{instance_key[0]}"] if instance_key else []
+        devmaker(machine, bench_bin, "add", *driver, NET_DEVICE_CLASS, enumerator,
                  NETWORK_ADAPTER_INTERFACE, hardware_id_argument(machine, hardware_id))
     if present("disk-protection"):
         devmaker(machine, bench_bin, "add", SYSTEM_DEVICE_CLASS, "CRVDISKPROT",

@@ -19,7 +19,8 @@ DEFAULTS = {
     "absent": [],               # components not laid out, from COMPONENTS
     "bios": {},                 # the BIOS server's answer: Behaviour, Records (hex),
                                 # ReturnCode, LowerBound
-    "adapters": None,           # [enumerator, hardware ID] pairs replacing the default adapters
+    "adapters": None,           # [enumerator, hardware ID(, class instance key)] replacing
+                                # the default adapters; the key is the adapter's driver key
     "installer": {},            # how the installer ends: Behaviour "exit-code" (with
                                 # ExitCode) or "crash"; exit code 0 when empty
     "powercfg_hangs_on": None,  # parameters that start so make a powercfg run that never ends
