@@ -81,7 +81,7 @@ def run_again(machine: Machine, profile: dict, clock) -> dict:
     """The product once more on the same computer, changed as the profile says:
     its exit code and the log's last pass (the verifier then reads this run)."""
     layout.prepare_second_run(machine, profile["runs_again"])
-    exit_code, _ = layout.run_product(machine, profile)
+    exit_code, _ = layout.run_product(machine, profile, profile["runs_again"].get("repair", False))
     layout.wait_for_script_host(machine, profile["script_host_lingers_ms"] / 1000 + 10)
     texts = [entry["text"] for entry in facts.read_log(machine, clock)["entries"]]
     begins = [i for i, text in enumerate(texts) if "Begin Vireo requirements" in text]

@@ -11,6 +11,7 @@ from .machine import Machine
 SETUP_FOLDER = r"C:\Factory\Setup"
 PACKAGE_PATH = SETUP_FOLDER + r"\vireo-bench.msi"
 MSIEXEC_LOG = r"C:\bench\msiexec.log"
+MSIEXEC_REPAIR_LOG = r"C:\bench\msiexec-repair.log"
 LINGER_PATH = r"C:\bench\linger.exe"
 JOURNAL_PATH = r"C:\bench\journal.txt"
 LOG_PATH = r"C:\SYSTEM.SAV\Pallister.log"
@@ -268,11 +269,16 @@ def hold_log_file(machine: Machine):
     raise RuntimeError("the process that should hold the activity log open did not hold it")
 
 
-def run_product(machine: Machine, profile: dict):
+def run_product(machine: Machine, profile: dict, repair: bool = False):
     """Runs the product once at real speed: the program, or msiexec installing
-    the package. Returns (exit code, seconds); the exit code is None when the
-    run did not end within RUN_TIMEOUT_S."""
-    if profile["runs"] == "installer-package":
+    the package (repairing it, with repair). Returns (exit code, seconds); the
+    exit code is None when the run did not end within RUN_TIMEOUT_S."""
+    if profile["runs"] == "installer-package" and repair:
+        # msiexec /fa as properties: Wine's msiexec takes /f only with a
+        # product code, and then does nothing.
+        command = ("msiexec", "/i", PACKAGE_PATH, "REINSTALL=ALL", "REINSTALLMODE=a",
+                   "/qn", "/l*v", MSIEXEC_REPAIR_LOG)
+    elif profile["runs"] == "installer-package":
         command = ("msiexec", "/i", PACKAGE_PATH, "/qn", "/l*v", MSIEXEC_LOG)
     else:
         command = (SETUP_FOLDER + r"\defaults-runner.exe",)

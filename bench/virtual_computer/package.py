@@ -9,14 +9,15 @@ SOURCE = Path(__file__).resolve().parent.parent / "package" / "vireo-bench.wxs"
 
 # (table, row as msiinfo exports it, tab-separated, trailing empty columns dropped):
 # the custom action of type 1 (a DLL from the Binary table, run at once,
-# its return code checked) that calls crvVireoReq, and the registry row that
-# records the property the pass set, written after it.
+# its return code checked) that calls crvVireoReq on the first installation
+# only, and the registry row that records the property the pass set, written
+# after it.
 REQUIRED_ROWS = (
     ("Binary", "VireoDll\tBinary.VireoDll"),
     ("CustomAction", "RunVireoPass\t1\tVireoDll\tcrvVireoReq"),
     ("Registry", "HotFixValue\t1\tSoftware\\CorvaneBench\\Installer\tcrvMSIHotFix\t[crvMSIHotFix]"
                  "\tHotFixRecord"),
-    ("InstallExecuteSequence", "RunVireoPass\t\t4000"),
+    ("InstallExecuteSequence", "RunVireoPass\tNOT Installed\t4000"),
     ("InstallExecuteSequence", "WriteRegistryValues\t\t5000"),
 )
 

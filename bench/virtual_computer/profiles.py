@@ -36,7 +36,8 @@ DEFAULTS = {
     "runs_again": None,  # once the run's facts are read, the product runs again on the same
                          # computer with these changes: "absent" (components removed:
                          # machine-id-library), "removed_values" (settings-key values deleted
-                         # first), "guid_values" (what the script writes this time)
+                         # first), "guid_values" (what the script writes this time),
+                         # "repair": true (msiexec repairs the package instead)
 }
 # "bios-server-executable": the server is registered, its executable is gone.
 COMPONENTS = ("installer", "library", "machine-id-library", "bios-server",
