@@ -66,7 +66,8 @@ def run_once(profile: dict, bin_dir: Path, bench_bin: Path, out: Path, quiet: bo
             report["deployment_guide"] = guide.run_verification(machine)
         if profile["runs_again"]:
             report["second_run"] = run_again(machine, profile, clock)
-        report["verifier"] = verify(machine, stock_verdict, verifier.pass_only(profile))
+        report["verifier"] = verify(machine, stock_verdict, verifier.pass_only(profile),
+                                    profile["runs_compliance_script"])
     finally:
         machine.stop()
         if holder is not None:
@@ -89,12 +90,17 @@ def run_again(machine: Machine, profile: dict, clock) -> dict:
             "last_pass": texts[begins[-1]:] if begins else []}
 
 
-def verify(machine: Machine, stock_verdict: dict, pass_only: bool) -> dict:
+def verify(machine: Machine, stock_verdict: dict, pass_only: bool, compliance: bool) -> dict:
     """The verifier's verdicts: on the stock computer, after the run (with its
-    read-only proof), and after the bench set one value back. Last, since the
+    read-only proof), and after the bench set one value back, each with what
+    the compliance script printed where the profile runs it. Last, since the
     bench's change would show in the run's facts."""
     after = verifier.verify_after_run(machine, pass_only)
+    if compliance:
+        after["compliance_script"] = verifier.run_compliance_script(machine)
     changed = verifier.verify_changed_value(machine, after, pass_only)
+    if compliance and changed["changed"]:
+        changed["compliance_script"] = verifier.run_compliance_script(machine)
     if changed["changed"]:
         changed["newly_failed"] = verifier.newly_failed(after, changed)
     return {"stock_computer": stock_verdict, "after_run": after, "after_changed_value": changed}

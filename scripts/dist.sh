@@ -18,6 +18,8 @@ program=$build/bin/defaults-runner.exe
 library=$build/bin/VireoDll.dll
 verifier=$build/bin/vireo-verify.exe
 binaries=(defaults-runner.exe VireoDll.dll vireo-verify.exe)
+# The compliance setting's discovery script, shipped beside the verifier.
+compliance_script=verifier/vireo-compliance.vbs
 zip_name=vireo-1.0.0.2.zip
 
 if [ "${VIREO_SIGN_PKCS12:+set}" != "${VIREO_SIGN_PASSWORD:+set}" ]; then
@@ -67,7 +69,8 @@ else
     cp "$program" "$library" "$verifier" "$out/"
     signing="Unsigned: built without a signing certificate (VIREO_SIGN_PKCS12)."
 fi
-(cd "$out" && sha256sum "${binaries[@]}" > SHA256SUMS)
+cp "$compliance_script" "$out/"
+(cd "$out" && sha256sum "${binaries[@]}" vireo-compliance.vbs > SHA256SUMS)
 
 compiler=$(i686-w64-mingw32-g++-posix --version | head -n1)
 size() { stat -c %s "$out/$1"; }
@@ -80,9 +83,11 @@ VireoDll.dll         $(size VireoDll.dll) bytes  the library: the preference pas
                      (export crvVireoReq, also an installer custom action)
 vireo-verify.exe     $(size vireo-verify.exe) bytes  the verifier: a read-only console program
                      that checks a unit after a run (exit code 0, 1, or 2)
+vireo-compliance.vbs the discovery script of a compliance setting: runs the
+                     verifier and prints its exit code (see the guide)
 deployment.md        the deployment guide (in the zip)
 
-All three are 32-bit Windows (PE32, i386) for Windows 7 and later, 32- or 64-bit.
+The three binaries are 32-bit Windows (PE32, i386) for Windows 7 and later, 32- or 64-bit.
 SHA-256 sums: SHA256SUMS.
 $signing
 
@@ -99,8 +104,8 @@ no SEH; no writable-and-executable or shared writable section; stack
 protection linked in; at most 64 KiB each. CI runs the commit's tests under
 Wine in a 32-bit and in a WoW64 prefix and checks every virtual-computer
 profile, the fault profiles among them (make test, make demo-all); on a
-kernel that runs no 32-bit programs it runs them emulated and leaves some out
-(see docs/bench.md).
+kernel that runs no 32-bit programs it runs them all emulated (see
+docs/bench.md).
 TEXT
 
 # The zip: fixed names, order, dates (the commit's) and permissions.
@@ -109,7 +114,7 @@ import sys, time, zipfile
 from pathlib import Path
 out, name, epoch = Path(sys.argv[1]), sys.argv[2], int(sys.argv[3])
 files = {n: out / n for n in ("defaults-runner.exe", "VireoDll.dll", "vireo-verify.exe",
-                              "SHA256SUMS", "RELEASE.txt")}
+                              "vireo-compliance.vbs", "SHA256SUMS", "RELEASE.txt")}
 files["deployment.md"] = Path("docs/deployment.md")
 stamp = max(time.gmtime(epoch)[:6], (1980, 1, 1, 0, 0, 0))
 with zipfile.ZipFile(out / name, "w") as archive:

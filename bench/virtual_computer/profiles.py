@@ -33,6 +33,8 @@ DEFAULTS = {
                                        # side runs through qemu-user: left out there
     "checks_deployment_guide": False,  # after the run, the reg query lines of
                                        # docs/deployment.md must print what it shows
+    "runs_compliance_script": False,  # after the run and after the changed value, the
+                                      # shipped vireo-compliance.vbs runs under cscript
     "runs_again": None,  # once the run's facts are read, the product runs again on the same
                          # computer with these changes: "absent" (components removed:
                          # machine-id-library), "removed_values" (settings-key values deleted

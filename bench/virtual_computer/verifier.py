@@ -8,12 +8,17 @@ powercfg.exe keeps; Wine's own reads none."""
 
 import json
 import re
+from pathlib import Path
 
 from . import layout
 from .machine import Machine
 
 VERIFIER_PATH = layout.SETUP_FOLDER + r"\vireo-verify.exe"
 JSON_PATH = r"C:\bench\vireo-verify.json"
+# The shipped discovery script of a compliance setting; the verifier path at
+# its top is the one above.
+COMPLIANCE_SCRIPT_SOURCE = Path(__file__).resolve().parents[2] / "verifier" / "vireo-compliance.vbs"
+COMPLIANCE_SCRIPT_PATH = layout.SETUP_FOLDER + r"\vireo-compliance.vbs"
 REGISTRY_EXPORT = r"C:\bench\registry-{}.reg"
 CHECK_LINE = re.compile(r"^(PASS|FAIL|WARN|SKIP) (.+?): (.*?)(?: \(expected (.*)\))?$")
 HIVE_PREFIX = "settings key: "
@@ -25,6 +30,7 @@ STOCK_CAPABILITY = 24
 
 def install(machine: Machine, bin_dir, bench_bin):
     machine.install(bin_dir / "vireo-verify.exe", VERIFIER_PATH)
+    machine.install(COMPLIANCE_SCRIPT_SOURCE, COMPLIANCE_SCRIPT_PATH)
     machine.install(bench_bin / "powrprof.dll", machine.system32_on_disk + r"\powrprof.dll")
 
 
@@ -115,6 +121,14 @@ def verify_changed_value(machine: Machine, after: dict, pass_only=False) -> dict
     verdict = run(machine, pass_only=pass_only)
     verdict["changed"] = f"{recorded}: PnPCapabilities {STOCK_CAPABILITY}"
     return verdict
+
+
+def run_compliance_script(machine: Machine) -> dict:
+    """The discovery script under cscript, as a compliance setting runs it:
+    the lines it printed and its own exit code."""
+    result = machine.wine("cscript", "//nologo", COMPLIANCE_SCRIPT_PATH, native_dlls=("powrprof",))
+    return {"printed": [line.rstrip("\r") for line in machine.decode(result.stdout).splitlines()],
+            "exit_code": result.returncode}
 
 
 def newly_failed(before: dict, after: dict):
