@@ -69,7 +69,8 @@ int Add(int argc, char** argv) {
         !bench::ParseGuid(argv[4], &interfaceClass))
         return Usage();
     const std::vector<std::string> ids = HardwareIds(argv + 5, argv + argc);
-    const std::string instance = bench::FabricateDevice(deviceClass, argv[3], ids, interfaceClass, driverKey);
+    const std::string instance =
+        bench::FabricateDevice(deviceClass, argv[3], ids, interfaceClass, driverKey);
     if (instance.empty()) {
         fprintf(stderr, "devmaker: could not create the device\n");
         return 1;

@@ -31,8 +31,8 @@ std::string InstanceIdOf(HDEVINFO devices, SP_DEVINFO_DATA* device) {
 }  // namespace
 
 std::string FabricateDevice(const GUID& deviceClass, const std::string& enumeratorName,
-                            const std::vector<std::string>& hardwareIds,
-                            const GUID& interfaceClass, const std::string& driverKey) {
+                            const std::vector<std::string>& hardwareIds, const GUID& interfaceClass,
+                            const std::string& driverKey) {
     vireo::UniqueDeviceList devices(SetupDiCreateDeviceInfoList(&deviceClass, nullptr));
     if (!devices) return "";
     SP_DEVINFO_DATA device{};
@@ -46,7 +46,8 @@ std::string FabricateDevice(const GUID& deviceClass, const std::string& enumerat
         SetupDiSetDeviceRegistryPropertyA(devices.get(), &device, SPDRP_HARDWAREID,
                                           reinterpret_cast<const BYTE*>(ids.data()),
                                           static_cast<DWORD>(ids.size())) &&
-        SetupDiCreateDeviceInterfaceA(devices.get(), &device, &interfaceClass, nullptr, 0, nullptr) &&
+        SetupDiCreateDeviceInterfaceA(devices.get(), &device, &interfaceClass, nullptr, 0,
+                                      nullptr) &&
         (driverKey.empty() ||
          SetupDiSetDeviceRegistryPropertyA(devices.get(), &device, SPDRP_DRIVER,
                                            reinterpret_cast<const BYTE*>(driverKey.c_str()),

@@ -17,8 +17,8 @@ namespace bench {
 // becomes its SPDRP_DRIVER, as a driver installation leaves it. Returns the
 // instance ID, or "" when a step failed (the partial device is removed).
 std::string FabricateDevice(const GUID& deviceClass, const std::string& enumeratorName,
-                            const std::vector<std::string>& hardwareIds,
-                            const GUID& interfaceClass, const std::string& driverKey = "");
+                            const std::vector<std::string>& hardwareIds, const GUID& interfaceClass,
+                            const std::string& driverKey = "");
 
 // Removes a device node (and its interfaces) by instance ID.
 bool RemoveDevice(const std::string& instanceId);
