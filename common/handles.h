@@ -94,10 +94,14 @@ using UniqueStdioFile = UniqueResource<detail::NullIsEmpty<FILE*, detail::CloseF
 template <typename T>
 using UniqueLocalPointer = UniqueResource<detail::NullIsEmpty<T*, detail::FreeLocalMemory>>;
 
-// Opens an existing registry key; the holder is empty when the open failed.
-inline UniqueHkey OpenRegistryKey(HKEY root, const char* path, REGSAM access) {
+// Opens an existing registry key; the holder is empty when the open failed,
+// and status (when given) says why.
+inline UniqueHkey OpenRegistryKey(HKEY root, const char* path, REGSAM access,
+                                  LONG* status = nullptr) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path, 0, access, &key) != ERROR_SUCCESS) key = nullptr;
+    const LONG result = RegOpenKeyExA(root, path, 0, access, &key);
+    if (result != ERROR_SUCCESS) key = nullptr;
+    if (status != nullptr) *status = result;
     return UniqueHkey(key);
 }
 

@@ -134,6 +134,12 @@ TEST_F(Verifier, TheHiveHoldingTheLastPassIsFoundOrTheUnitCannotBeVerified) {
     const std::string report = RunForReport();
     EXPECT_NE(std::string::npos, report.find("\"machine_id\": \"PASS-UNIT-9\"")) << report;
     EXPECT_NE(std::string::npos, report.find("S-1-5-21-9-9-9-1234\\\\Software")) << report;
+
+    // The pass's hive closed to this account: the current user's key, an
+    // earlier run's, is not taken for it.
+    SetKeyReadable(HKEY_USERS, kOtherSettings, false);
+    EXPECT_EQ(2u, Run(""));
+    SetKeyReadable(HKEY_USERS, kOtherSettings, true);
 }
 
 // The log holds every pass ever run; only the last one counts.
@@ -244,6 +250,7 @@ TEST_F(Verifier, ValuesInForceAndNamesAsStoredDecide) {
         std::wstring name;
         const char* capabilityStatus;
         const char* nameStatus;
+        bool liveKeyClosed = false;  // CurrentControlSet's key closed to this account
     } cases[] = {
         {on, classKey.c_str(), L"Corvane Optimized", "PASS", "PASS"},
         // A dotless i: the ANSI code page's best fit would make it the maker's name.
@@ -252,6 +259,8 @@ TEST_F(Verifier, ValuesInForceAndNamesAsStoredDecide) {
         // The script named a key, and the pass set it, but no adapter uses it.
         {on, nullptr, L"Corvane Optimized", "FAIL", "PASS"},
         {on, "{4d36e972-e325-11ce-bfc1-08002be10318}\\0094", L"Corvane Optimized", "FAIL", "PASS"},
+        // Closed to reading is not missing.
+        {on, classKey.c_str(), L"Corvane Optimized", "SKIP", "PASS", true},
     };
     for (const Case& c : cases) {
         WriteRawValue(HKEY_LOCAL_MACHINE, kControlSet001Class + adapter, "PnPCapabilities",
@@ -264,7 +273,11 @@ TEST_F(Verifier, ValuesInForceAndNamesAsStoredDecide) {
                 ? ""
                 : bench::FabricateDevice(netClass, "CRVVERIFYNET", {"PCI\\VEN_10EC&DEV_8168"},
                                          adapterInterface, c.adapterDriverKey);
+        if (c.liveKeyClosed)
+            SetKeyReadable(HKEY_LOCAL_MACHINE, kCurrentControlSetClass + adapter, false);
         const std::string report = RunForReport();
+        if (c.liveKeyClosed)
+            SetKeyReadable(HKEY_LOCAL_MACHINE, kCurrentControlSetClass + adapter, true);
         if (!device.empty()) bench::RemoveDevice(device);
         EXPECT_NE(std::string::npos,
                   report.find(std::string("\"PnPCapabilities Control-GUID1\", \"status\": \"") +

@@ -15,8 +15,14 @@ namespace {
 constexpr char kSystemSid[] = "S-1-5-18";
 constexpr char kClassesSuffix[] = "_Classes";
 
-UniqueHkey OpenUserSettings(HKEY userRoot) {
-    return OpenRegistryKey(userRoot, kSettingsKey, KEY_QUERY_VALUE);
+// The settings key of a user hive; a key closed to this account is named in
+// hive.denied (the first such), since it cannot be told apart from the rest.
+UniqueHkey OpenUserSettings(HKEY userRoot, const char* name, SettingsHive& hive) {
+    LONG status = ERROR_SUCCESS;
+    UniqueHkey settings = OpenRegistryKey(userRoot, kSettingsKey, KEY_QUERY_VALUE, &status);
+    if (status == ERROR_ACCESS_DENIED && hive.denied[0] == '\0')
+        StringCchPrintfA(hive.denied, ARRAYSIZE(hive.denied), "%s\\%s", name, kSettingsKey);
+    return settings;
 }
 
 bool HoldsMachineId(HKEY settings, const char* machineId) {
@@ -40,7 +46,7 @@ void LookIn(HKEY userRoot, const char* name, const char* why, Search& search) {
                   search.hive.searched[0] != '\0' ? ", " : "");
     StringCchCatA(search.hive.searched, ARRAYSIZE(search.hive.searched), name);
     if (search.matched) return;
-    UniqueHkey settings = OpenUserSettings(userRoot);
+    UniqueHkey settings = OpenUserSettings(userRoot, name, search.hive);
     if (!settings) return;
     search.matched = HoldsMachineId(settings.get(), search.passMachineId);
     const bool first = !search.hive.settings;
@@ -84,14 +90,15 @@ void LookInOtherHives(Search& search) {
 
 HiveFound OpenSettingsHive(const char* sid, const char* passMachineId, SettingsHive& hive) {
     hive.searched[0] = '\0';
+    hive.denied[0] = '\0';
     if (sid != nullptr) {
         UniqueHkey userRoot = OpenRegistryKey(HKEY_USERS, sid, KEY_READ);
         if (!userRoot) return HiveFound::kNotLoaded;
-        hive.settings = OpenUserSettings(userRoot.get());
+        StringCchPrintfA(hive.searched, ARRAYSIZE(hive.searched), "HKU\\%s", sid);
+        hive.settings = OpenUserSettings(userRoot.get(), hive.searched, hive);
         StringCchPrintfA(hive.description, ARRAYSIZE(hive.description), "HKU\\%s\\%s", sid,
                          kSettingsKey);
-        StringCchPrintfA(hive.searched, ARRAYSIZE(hive.searched), "HKU\\%s", sid);
-        return HiveFound::kFound;
+        return hive.denied[0] != '\0' ? HiveFound::kDenied : HiveFound::kFound;
     }
     StringCchPrintfA(hive.description, ARRAYSIZE(hive.description), "HKCU\\%s (the current user)",
                      kSettingsKey);
@@ -99,6 +106,8 @@ HiveFound OpenSettingsHive(const char* sid, const char* passMachineId, SettingsH
     LookIn(HKEY_CURRENT_USER, "HKCU", "the current user", search);
     LookInUserHive(kSystemSid, "SYSTEM's hive: the current user has no settings key", search);
     LookInOtherHives(search);
+    if (hive.denied[0] != '\0' && !search.matched && (!hive.settings || passMachineId != nullptr))
+        return HiveFound::kDenied;
     return hive.settings ? HiveFound::kFound : HiveFound::kNoSettingsKey;
 }
 

@@ -151,6 +151,11 @@ int Verify(const Options& options) {
         Print("cannot verify: no loaded hive HKU\\%s\n", options.sid);
         return kCannotVerify;
     }
+    if (found == HiveFound::kDenied) {
+        Print("cannot verify: %s cannot be read (access denied); searched %s\n", hive.denied,
+              hive.searched);
+        return kCannotVerify;
+    }
     // A pass ran, so its settings key is in some hive: one not loaded now.
     if (found == HiveFound::kNoSettingsKey && options.sid == nullptr && pass.begin != nullptr) {
         Print("cannot verify: the account that ran the pass is not loaded; searched %s\n",

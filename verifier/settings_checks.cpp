@@ -176,19 +176,26 @@ void CheckRecordedClassPath(HKEY settings, const LastPass& pass, const RecordedC
     AddCheck(list, Verdict::kPass, recorded.valueName, path, expected);
 }
 
+enum class CapabilityRead { kHolds, kLacks, kDenied };
+
 // Whether PnPCapabilities under HKLM\path holds the capability; seen says
-// what is there.
-bool ReadCapability(const char* path, SeenText& seen) {
-    UniqueHkey key = OpenRegistryKey(HKEY_LOCAL_MACHINE, path, KEY_QUERY_VALUE);
+// what is there. A key closed to this account is not a missing value.
+CapabilityRead ReadCapability(const char* path, SeenText& seen) {
+    LONG status = ERROR_SUCCESS;
+    UniqueHkey key = OpenRegistryKey(HKEY_LOCAL_MACHINE, path, KEY_QUERY_VALUE, &status);
+    if (status == ERROR_ACCESS_DENIED) {
+        StringCchPrintfA(seen, ARRAYSIZE(seen), "HKLM\\%s cannot be read (access denied)", path);
+        return CapabilityRead::kDenied;
+    }
     if (!key) {
         StringCchPrintfA(seen, ARRAYSIZE(seen), "no key HKLM\\%s", path);
-        return false;
+        return CapabilityRead::kLacks;
     }
     DWORD type = REG_NONE;
     DWORD value = 0;
     DWORD size = sizeof(value);
-    const LONG status = RegQueryValueExA(key.get(), kCapabilityName, nullptr, &type,
-                                         reinterpret_cast<BYTE*>(&value), &size);
+    status = RegQueryValueExA(key.get(), kCapabilityName, nullptr, &type,
+                              reinterpret_cast<BYTE*>(&value), &size);
     const bool isDword = status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(value);
     if (status == ERROR_FILE_NOT_FOUND)
         StringCchPrintfA(seen, ARRAYSIZE(seen), "no value under HKLM\\%s", path);
@@ -196,7 +203,8 @@ bool ReadCapability(const char* path, SeenText& seen) {
         StringCchPrintfA(seen, ARRAYSIZE(seen), "a value of type %lu under HKLM\\%s", type, path);
     else
         StringCchPrintfA(seen, ARRAYSIZE(seen), "REG_DWORD %lu under HKLM\\%s", value, path);
-    return isDword && value == kWakeOnLanCapability;
+    return isDword && value == kWakeOnLanCapability ? CapabilityRead::kHolds
+                                                    : CapabilityRead::kLacks;
 }
 
 enum class AdapterSearch { kFound, kNone, kUnlisted };
@@ -234,18 +242,24 @@ void CheckCapabilityOf(const char* check, const RecordedClassPath& recorded, con
                        const char* expected, CheckList& list) {
     SeenText seen;
     const char* driverKey = path + strlen(recorded.classRoot);
-    bool holds = ReadCapability(path, seen);
-    if (holds && strcmp(recorded.classRoot, kCurrentControlSetClass) != 0) {
+    CapabilityRead read = ReadCapability(path, seen);
+    if (read == CapabilityRead::kHolds &&
+        strcmp(recorded.classRoot, kCurrentControlSetClass) != 0) {
         char live[2 * MAX_PATH];
         StringCchPrintfA(live, ARRAYSIZE(live), "%s%s", kCurrentControlSetClass, driverKey);
         SeenText liveSeen;
-        holds = ReadCapability(live, liveSeen);
-        if (holds)
+        read = ReadCapability(live, liveSeen);
+        if (read == CapabilityRead::kHolds)
             StringCchCatA(seen, ARRAYSIZE(seen), " and under CurrentControlSet");
         else
             StringCchCopyA(seen, ARRAYSIZE(seen), liveSeen);
     }
-    if (!holds) {
+    if (read == CapabilityRead::kDenied) {
+        list.somethingUnreadable = true;
+        AddCheck(list, Verdict::kSkip, check, seen, expected);
+        return;
+    }
+    if (read == CapabilityRead::kLacks) {
         AddCheck(list, Verdict::kFail, check, seen, expected);
         return;
     }

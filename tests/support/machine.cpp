@@ -1,5 +1,6 @@
 #include "support/machine.h"
 
+#include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -42,6 +43,21 @@ std::string BenchBuildFolder() { return FolderOf(OwnModuleFolder()) + "\\bench";
 std::string TestBinFolder() { return OwnModuleFolder(); }
 
 void DeleteKeyTree(HKEY root, const std::string& path) { RegDeleteTreeA(root, path.c_str()); }
+
+void SetKeyReadable(HKEY root, const std::string& path, bool readable) {
+    // Everyone: reading denied before everything allowed, or everything allowed.
+    const char* acl = readable ? "D:(A;;KA;;;WD)" : "D:(D;;KR;;;WD)(A;;KA;;;WD)";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(acl, SDDL_REVISION_1,
+                                                                     &descriptor, nullptr));
+    HKEY key = OpenKey(root, path, WRITE_DAC);
+    EXPECT_NE(nullptr, key) << path;
+    if (key != nullptr) {
+        EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor));
+        RegCloseKey(key);
+    }
+    LocalFree(descriptor);
+}
 
 std::optional<RegistryValue> ReadValue(HKEY root, const std::string& path,
                                        const std::string& name) {

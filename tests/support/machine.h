@@ -21,6 +21,9 @@ std::string BenchBuildFolder();
 std::string TestBinFolder();
 
 void DeleteKeyTree(HKEY root, const std::string& path);
+// Closes an existing key to reading for everyone (a key this account may not
+// read), or opens it again. Writing its access list stays allowed.
+void SetKeyReadable(HKEY root, const std::string& path, bool readable);
 
 struct RegistryValue {
     DWORD type = REG_NONE;
