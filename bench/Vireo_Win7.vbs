@@ -3,7 +3,8 @@
 ' HKCU\Software\CorvaneBench\script "GuidsFrom" names a key, copies that
 ' key's values, of whatever type, into the settings key instead), keeps its
 ' host running for HKCU\Software\CorvaneBench\script "LingerMs" milliseconds
-' (a slow script), and journals when it started and ended.
+' (a slow script), and journals when it started (with the arguments and, after
+' " in ", the host running it) and ended.
 Option Explicit
 
 Const SettingsKey = "HKCU\Software\Corvane\Pallister\"
@@ -29,7 +30,7 @@ args = ""
 For i = 0 To WScript.Arguments.Count - 1
     args = args & " " & WScript.Arguments(i)
 Next
-Journal "started" & args
+Journal "started" & args & " in " & LCase(files.GetFileName(WScript.FullName))
 
 lingerMs = 0
 guidsFrom = ""

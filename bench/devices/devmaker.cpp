@@ -7,14 +7,18 @@
 //   devmaker remove INSTANCE-ID
 //   devmaker list INTERFACE-CLASS          (instance ID <tab> first hardware ID)
 //   devmaker add-service NAME
+//   devmaker deny-writes KEY               (KEY under HKLM: writing it is denied to
+//                                          everyone, as to an unelevated account)
 // Class GUIDs are written with braces. Exit code 0 on success, 1 otherwise.
 #include <windows.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
 
+#include "common/handles.h"
 #include "fabricate.h"
 
 namespace {
@@ -89,11 +93,27 @@ int List(const char* interfaceText) {
 
 }  // namespace
 
+// A driver key as an account without the rights to change it meets it:
+// everyone may read, no one may set values or create subkeys.
+int DenyWrites(const char* path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            "D:(D;;0x6;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr))
+        return 1;
+    vireo::UniqueHkey key;
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, WRITE_DAC, key.addressof());
+    if (status == ERROR_SUCCESS)
+        status = RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor);
+    LocalFree(descriptor);
+    return status == ERROR_SUCCESS ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
     if (argc < 3) return Usage();
     if (strcmp(argv[1], "add") == 0) return Add(argc, argv);
     if (strcmp(argv[1], "remove") == 0) return bench::RemoveDevice(argv[2]) ? 0 : 1;
     if (strcmp(argv[1], "list") == 0) return List(argv[2]);
     if (strcmp(argv[1], "add-service") == 0) return bench::CreateServiceKey(argv[2]) ? 0 : 1;
+    if (strcmp(argv[1], "deny-writes") == 0) return DenyWrites(argv[2]);
     return Usage();
 }

@@ -1,7 +1,8 @@
 // Stand-in for the maker's machine-ID library CRVNT.DLL. crvGetMachineId
 // writes the ID configured in HKCU\Software\CorvaneBench\CRVNT ("MachineId",
 // default below) into the caller's 260-byte buffer; with "Unterminated" = 1 it
-// fills all 260 bytes and writes no terminator. Built once __cdecl and once
+// fills all 260 bytes and writes no terminator. "Behaviour" "crash" makes the
+// call fault (an access violation), "hang" makes it never return. Built once __cdecl and once
 // __stdcall (CRVNT_STDCALL), since nothing fixes the maker's convention.
 #include <windows.h>
 #include <strsafe.h>
@@ -19,6 +20,16 @@ DWORD ReadConfigDword(const char* name) {
                      &size) != ERROR_SUCCESS)
         return 0;
     return value;
+}
+
+bool BehaviourIs(const char* behaviour) {
+    char text[32] = "";
+    DWORD size = sizeof(text);
+    if (RegGetValueA(HKEY_CURRENT_USER, kConfigKey, "Behaviour", RRF_RT_REG_SZ, nullptr, text,
+                     &size) != ERROR_SUCCESS)
+        return false;
+    text[ARRAYSIZE(text) - 1] = '\0';
+    return lstrcmpiA(text, behaviour) == 0;
 }
 
 void ReadConfiguredId(char (&id)[MAX_PATH]) {
@@ -48,6 +59,12 @@ extern "C" int CRVNT_CALL crvGetMachineId(char* buffer) {
 #ifdef CRVNT_IMPORTS_DEPENDENCY
     if (crvDependencyReady() != 1) return 1;
 #endif
+    if (BehaviourIs("crash")) {
+        // A write through a null pointer: an access violation inside the call.
+        volatile char* nowhere = nullptr;
+        *nowhere = 'X';
+    }
+    if (BehaviourIs("hang")) Sleep(INFINITE);
     if (ReadConfigDword("Unterminated") == 1) {
         FillMemory(buffer, MAX_PATH, 'X');
         return 0;

@@ -5,7 +5,10 @@
 // a stock computer. Each invocation is journalled: "start <parameters>", a
 // random pause of 50 to 300 ms, the change, then "exit <code> <parameters>".
 // A command whose parameters begin with HKCU\Software\CorvaneBench\powercfg
-// "HangsOn" never ends: it journals "hangs <parameters>" and changes nothing.
+// "HangsOn" never ends: it journals "hangs <parameters>" and changes nothing;
+// one that begins with "RefusesOn" is refused, as an account without the
+// rights meets it: it journals "refuses <parameters>", changes nothing and
+// ends with exit code 1.
 #include <windows.h>
 #include <strsafe.h>
 
@@ -97,7 +100,9 @@ constexpr StockSetting kStockSettings[] = {
 // ---------------------------------------------------------------------------
 // Outcomes and their messages.
 
-enum class Outcome { kDone, kInvalidParameters, kDoesNotExist, kRegistryFailed };
+// kRefused: the command is configured to be refused, as for an account
+// without the rights.
+enum class Outcome { kDone, kInvalidParameters, kDoesNotExist, kRegistryFailed, kRefused };
 
 const char* MessageFor(Outcome outcome) {
     switch (outcome) {
@@ -108,6 +113,7 @@ const char* MessageFor(Outcome outcome) {
     case Outcome::kDoesNotExist:
         return "The power scheme, subgroup or setting specified does not exist.";
     case Outcome::kRegistryFailed:
+    case Outcome::kRefused:
         break;
     }
     return "An unexpected error condition has occurred. Unable to perform operation.";
@@ -355,12 +361,12 @@ void JournalEvent(const char* label, const char* parameters) {
     bench::AppendJournal(event);
 }
 
-// True when this command is configured to hang.
-bool HangsOn(const char* parameters) {
+// True when the configured prefix (HangsOn, RefusesOn) begins this command.
+bool ConfiguredFor(const char* name, const char* parameters) {
     char prefix[MAX_PATH] = "";
     DWORD size = sizeof(prefix);
-    if (RegGetValueA(HKEY_CURRENT_USER, "Software\\CorvaneBench\\powercfg", "HangsOn",
-                     RRF_RT_REG_SZ, nullptr, prefix, &size) != ERROR_SUCCESS)
+    if (RegGetValueA(HKEY_CURRENT_USER, "Software\\CorvaneBench\\powercfg", name, RRF_RT_REG_SZ,
+                     nullptr, prefix, &size) != ERROR_SUCCESS)
         return false;
     prefix[MAX_PATH - 1] = '\0';
     const size_t length = strlen(prefix);
@@ -382,13 +388,15 @@ DWORD RandomDelayMilliseconds() {
 int main(int argc, char** argv) {
     const char* parameters = ParametersAfterProgramName(GetCommandLineA());
     JournalEvent("start", parameters);
-    if (HangsOn(parameters)) {
+    if (ConfiguredFor("HangsOn", parameters)) {
         JournalEvent("hangs", parameters);
         Sleep(INFINITE);
     }
     Sleep(RandomDelayMilliseconds());
 
-    const Outcome outcome = RunCommand(argc, argv);
+    const bool refused = ConfiguredFor("RefusesOn", parameters);
+    if (refused) JournalEvent("refuses", parameters);
+    const Outcome outcome = refused ? Outcome::kRefused : RunCommand(argc, argv);
     const char* message = MessageFor(outcome);
     if (message != nullptr) printf("%s\n", message);
     fflush(stdout);

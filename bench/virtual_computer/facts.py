@@ -5,10 +5,9 @@ import re
 import time
 
 from . import layout
+from .layout import BALANCED, POWER_SCHEMES_KEY
 from .machine import Machine
 
-POWER_SCHEMES_KEY = r"HKLM\SYSTEM\CurrentControlSet\Control\Power\User\PowerSchemes"
-BALANCED = "381b4222-f694-41f0-9685-ff5bb260df2e"
 # The Balanced scheme's settings that the program configures, as
 # (subgroup, setting, name shown in the report).
 BALANCED_SETTINGS = (
@@ -83,7 +82,7 @@ def split_journal(events):
     what the maker's components were asked; the script host's life."""
     processes, commands = [], []
     received = {"installer_command_line": None, "machine_id_calls": [], "bios_commands": []}
-    script = {"started_ms": None, "ended_ms": None}
+    script = {"started_ms": None, "ended_ms": None, "host": None}
     for event in events:
         program, text = event["program"], event["event"]
         if program == "CRVNT.DLL":
@@ -95,7 +94,8 @@ def split_journal(events):
                 script["ended_ms"] = event["at_ms"]
                 continue
             script["started_ms"] = event["at_ms"]
-            processes.append(event)
+            text, _, script["host"] = text.rpartition(" in ")
+            processes.append({**event, "event": text})
         elif program == "powercfg.exe":
             add_powercfg_event(event, processes, commands)
         else:

@@ -21,6 +21,7 @@ SCRIPT_CONFIG = r"HKEY_CURRENT_USER\Software\CorvaneBench\script"
 SCRIPT_GUIDS = SCRIPT_CONFIG + r"\Guids"
 INSTALLER_CONFIG = r"HKEY_CURRENT_USER\Software\CorvaneBench\installer"
 POWERCFG_CONFIG = r"HKEY_CURRENT_USER\Software\CorvaneBench\powercfg"
+MACHINE_ID_CONFIG = r"HKEY_CURRENT_USER\Software\CorvaneBench\CRVNT"
 RUN_TIMEOUT_S = 240
 BIOS_SERVER_LINGER_MS = 10000
 
@@ -48,6 +49,9 @@ CLASS_ROOTS = (
 DISK_PROTECTION_INTERFACE = "{DD2A6682-735E-4E8E-8A59-D9DCCF1EBECE}"
 SYSTEM_DEVICE_CLASS = "{4d36e97d-e325-11ce-bfc1-08002be10318}"
 HIGH_PERFORMANCE = "8c5e7fda-e8bf-4a96-9a85-a6e23a8c635c"
+# powercfg's store of schemes, and the Balanced scheme the program configures.
+POWER_SCHEMES_KEY = r"HKLM\SYSTEM\CurrentControlSet\Control\Power\User\PowerSchemes"
+BALANCED = "381b4222-f694-41f0-9685-ff5bb260df2e"
 
 
 def product_folder(machine: Machine) -> str:
@@ -74,6 +78,10 @@ def bios_answer(profile: dict):
 def lay_out_computer(machine: Machine, bin_dir: Path, bench_bin: Path, profile: dict):
     present = lambda component: component not in profile["absent"]
     product = product_folder(machine)
+    if profile["program_files_moved_to"]:
+        # The image moved Program Files: the product folder's files are only
+        # under the moved location.
+        product = profile["program_files_moved_to"] + r"\Corvane\Pallister"
     machine.install(bin_dir / "defaults-runner.exe", SETUP_FOLDER + r"\defaults-runner.exe")
     machine.install(bench_bin / "Vireo_Win7.vbs", product + r"\Vireo_Win7.vbs")
     machine.install(bench_bin / "linger.exe", LINGER_PATH)
@@ -91,12 +99,21 @@ def lay_out_computer(machine: Machine, bin_dir: Path, bench_bin: Path, profile: 
         # Stock power schemes, with another scheme active so that activation shows.
         powercfg(machine, "-RestoreDefaultSchemes")
         powercfg(machine, "-S " + HIGH_PERFORMANCE)
+        if profile["balanced_scheme_missing"]:
+            result = machine.wine("reg", "delete", POWER_SCHEMES_KEY + "\\" + BALANCED, "/f")
+            if result.returncode != 0:
+                raise RuntimeError(f"the Balanced scheme could not be deleted: {result.stdout!r}")
     if present("bios-server"):
         machine.install(bench_bin / "crvwmiex.exe", wmi_server_path(machine))
         register_wmi_server(machine)
         if not present("bios-server-executable"):
             machine.host_path(wmi_server_path(machine)).unlink()
     machine.import_registry(registry_layout(profile))
+    if profile["class_keys_deny_writes"]:
+        for root in CLASS_ROOTS:
+            for instance in CLASS_INSTANCE_KEYS:
+                devmaker(machine, bench_bin, "deny-writes",
+                         f"{root[5:]}\\{NET_DEVICE_CLASS.upper()}\\{instance}")
     for enumerator, hardware_id, *instance_key in network_adapters(profile):
         driver = [f"--driver={NET_DEVICE_CLASS}\\{instance_key[0]}"] if instance_key else []
         devmaker(machine, bench_bin, "add", *driver, NET_DEVICE_CLASS, enumerator,
@@ -157,12 +174,26 @@ def registry_layout(profile: dict):
               f'"LingerMs"=dword:{int(profile["script_host_lingers_ms"]):08x}']
     if profile["guid_values"] is not None:
         lines += script_guid_lines(profile["guid_values"])
+    if profile["program_files_moved_to"]:
+        # Where 32-bit programs find Program Files now (the 32-bit registry view).
+        view = "Software" if profile["windows"] == "32-bit" else r"Software\Wow6432Node"
+        lines += ["", f"[HKEY_LOCAL_MACHINE\\{view}\\Microsoft\\Windows\\CurrentVersion]",
+                  reg_value("ProgramFilesDir", profile["program_files_moved_to"])]
+    lines += ["", f"[{MACHINE_ID_CONFIG}]"]
+    lines += [reg_value(name, value) for name, value in profile["machine_id_library"].items()]
     lines += ["", f"[{INSTALLER_CONFIG}]"]
     lines += [reg_value(name, value) for name, value in profile["installer"].items()]
     lines += ["", f"[{POWERCFG_CONFIG}]"]
     if profile["powercfg_hangs_on"]:
         lines.append(reg_value("HangsOn", profile["powercfg_hangs_on"]))
+    if profile["powercfg_refuses"]:
+        lines.append(reg_value("RefusesOn", profile["powercfg_refuses"]))
     lines.append("")
+    if profile["script_association"] != "wscript":
+        host = profile["script_association"]
+        for classes in (r"Software\Classes", r"Software\Wow6432Node\Classes"):
+            lines += [f"[HKEY_LOCAL_MACHINE\\{classes}\\VBSFile\\Shell\\Open\\Command]",
+                      '@="' + reg_escaped(f'"C:\\windows\\system32\\{host}.exe" "%1" %*') + '"', ""]
     # A factory image has no just-in-time debugger: a program that crashes ends
     # at once with its exception code, where Wine would start its own debugger
     # (slow, and under emulation it can hang). Both registry views, for the

@@ -23,7 +23,16 @@ DEFAULTS = {
                                 # the default adapters; the key is the adapter's driver key
     "installer": {},            # how the installer ends: Behaviour "exit-code" (with
                                 # ExitCode) or "crash"; exit code 0 when empty
+    "program_files_moved_to": None,  # the 32-bit view's ProgramFilesDir names this folder,
+                                     # and the product folder's files are only under it
+    "machine_id_library": {},   # how crvGetMachineId behaves: Behaviour "crash" (an access
+                                # violation) or "hang" (never returns); answers when empty
     "powercfg_hangs_on": None,  # parameters that start so make a powercfg run that never ends
+    "powercfg_refuses": None,   # parameters that start so are refused (exit code 1)
+    "balanced_scheme_missing": False,  # powercfg's store holds no Balanced scheme before the run
+    "class_keys_deny_writes": False,  # the image's class instance keys may be read, not
+                                      # written, as an unelevated account meets them
+    "script_association": "wscript",  # the host .vbs files open with: "wscript" or "cscript"
     "log_file_held_open": False,  # another process holds the activity log open, unshared
     "guid_values": None,        # {"GUID1": [type, data], ...}: what the script writes instead
                                 # of three REG_SZ values; type REG_SZ, REG_EXPAND_SZ,

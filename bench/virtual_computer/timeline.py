@@ -18,6 +18,8 @@ from collections import namedtuple
 
 POLL_MS = 200
 POLL_LIMIT = 101
+# The script host the pass's wait looks for.
+SCRIPT_HOST = "wscript.exe"
 SCRIPT_CALL = "Call script with CmdLine : "
 WIRELESS_ATTEMPT = "--- Get in GetWirelessID -- Number of try : "
 WIRELESS_ID = "Wireless LAN ID from BIOS: -- write this value to register as well -- "
@@ -136,6 +138,9 @@ def script_host_polls(report, call):
     """The wait polls every 200 ms after the 3-s pause while a script host runs."""
     if report["settings_key"]["after"].get("Msg3"):
         return {"count": POLL_LIMIT, "how": "the limit: Msg3 was written"}
+    host = report["script_host"].get("host")
+    if host and host != SCRIPT_HOST:
+        return {"count": 0, "how": f"none: the script ran in {host}, which the wait does not look for"}
     ended = report["script_host"]["ended_ms"]
     if ended is None:
         return {"count": 0, "how": "none known: the script's end is not in the journal"}
@@ -233,7 +238,7 @@ def build_timeline(report):
     if polls["count"]:
         call = next(e for e in report["log"]["entries"] if e["text"].startswith(SCRIPT_CALL))
         rows.append((call["at_ms"] + 3000, "pause",
-                     f"{polls['count']} polls of 200 ms for wscript.exe ({polls['how']})"))
+                     f"{polls['count']} polls of 200 ms for {SCRIPT_HOST} ({polls['how']})"))
     action = report["installer_session"].get("custom_action")
     if action and action["started_ms"] is not None:
         rows.append((action["started_ms"], "msiexec",

@@ -30,10 +30,12 @@ HKEY OpenKey(HKEY root, const std::string& path, REGSAM access) {
 
 }  // namespace
 
+// Written out, not looked up the way the code under test looks it up: a
+// 32-bit program's default Program Files folder.
 std::string ProgramFilesFolder() {
-    char path[MAX_PATH] = "";
-    SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_DEFAULT, path);
-    return path;
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    return wow64 ? "C:\\Program Files (x86)" : "C:\\Program Files";
 }
 
 std::string ProductFolder() { return ProgramFilesFolder() + "\\Corvane\\Pallister"; }
