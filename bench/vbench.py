@@ -58,10 +58,16 @@ def run_once(profile: dict, bin_dir: Path, bench_bin: Path, out: Path, quiet: bo
             print("Running the product at real speed (about half a minute) ...", flush=True)
         if profile["log_file_held_open"]:
             holder = layout.hold_log_file(machine)
+        if profile["runs"] == "calling-script":
+            guide.install_calling_script(machine, profile["calling_script_limit_s"])
         clock = facts.RunClock(time.time())
         exit_code, duration_s = layout.run_product(machine, profile)
         layout.wait_for_script_host(machine, profile["script_host_lingers_ms"] / 1000 + 10)
         report = facts.collect(machine, profile, exit_code, duration_s, clock, before)
+        if profile["runs"] == "calling-script":
+            record = machine.read_file(layout.CALLING_RECORD_PATH) or b""
+            report["calling_script"] = {"exit_code": exit_code,
+                                        "record": machine.decode(record).splitlines()}
         if profile["checks_deployment_guide"]:
             report["deployment_guide"] = guide.run_verification(machine)
         if profile["runs_again"]:

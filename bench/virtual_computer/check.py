@@ -112,9 +112,12 @@ def stable_facts(report: dict) -> dict:
         facts["faults"] = report["faults"]
     if "verifier" in report:
         facts["verifier"] = report["verifier"]
+    if "calling_script" in report:
+        facts["calling_script"] = report["calling_script"]
     if "second_run" in report:
         facts["second_run"] = report["second_run"]
-    if run["script_host_polls"]["how"].startswith("the limit"):
+    # Polls counted, not timed: the limit reached, or a host the wait ignores.
+    if run["script_host_polls"]["how"].startswith(("the limit", "none: the script ran in")):
         facts["run"]["script_host_polls"] = run["script_host_polls"]
     action = report["installer_session"].get("custom_action")
     if action:

@@ -19,6 +19,7 @@ import re
 from pathlib import Path
 
 from . import verifier
+from .layout import CALLING_SCRIPT_PATH, LINGER_PATH
 
 ROOT = Path(__file__).resolve().parent.parent.parent
 GUIDE = ROOT / "docs" / "deployment.md"
@@ -26,6 +27,13 @@ SECTION = "Verifying a run"
 LOG_SECTION = "The activity log"
 PAUSE_SECTION = "How long it takes"
 POWER_SECTION = "The power scheme"
+CALLING_SECTION = "The calling script"
+CALLING_SCRIPT_LEAD = "with `run-vireo.vbs`:"
+# The lines of the calling script the bench changes: its limit, and its
+# one-second wait, since Wine's script host has no WScript.Sleep (the same
+# wait on linger.exe that the maker's script stand-in uses).
+CALLING_LIMIT_LINE = "limitSeconds = (InstallerMinutes + 20) * 60"
+CALLING_SLEEP_LINE = "    WScript.Sleep 1000"
 PROMPT = "C:\\> "
 VERIFIER_COMMANDS = ("vireo-verify", "vireo-verify.exe")
 SYSTEM_HIVE = "HKU\\S-1-5-18\\"
@@ -53,6 +61,28 @@ def section_lines(markdown: str, title: str):
         if level is not None:
             lines.append(line)
     return lines
+
+
+def calling_script(markdown: str, limit_s: int) -> str:
+    """The guide's run-vireo.vbs as it stands, but for its limit, which is
+    limit_s seconds and its wait one on linger.exe; CRLF line ends, as the
+    script host reads them."""
+    lines = section_lines(markdown, CALLING_SECTION)
+    start = lines.index("```", lines.index(CALLING_SCRIPT_LEAD)) + 1
+    script = lines[start:lines.index("```", start)]
+    changes = {CALLING_LIMIT_LINE: f"limitSeconds = {int(limit_s)}",
+               CALLING_SLEEP_LINE: f'    shell.Run """{LINGER_PATH}"" 1000", 0, True'}
+    for line, replacement in changes.items():
+        if script.count(line) != 1:
+            raise ValueError(f"the guide's run-vireo.vbs has no line {line!r}")
+        script[script.index(line)] = replacement
+    return "\r\n".join(script) + "\r\n"
+
+
+def install_calling_script(machine, limit_s: int, guide: Path = GUIDE):
+    staged = machine.host_path(CALLING_SCRIPT_PATH)
+    staged.parent.mkdir(parents=True, exist_ok=True)
+    staged.write_bytes(calling_script(guide.read_text(), limit_s).encode("ascii"))
 
 
 def verification_steps(markdown: str):

@@ -1,5 +1,6 @@
 """Lays out the computer a profile describes, and runs the product on it."""
 
+import re
 import shutil
 import subprocess
 import time
@@ -13,6 +14,10 @@ PACKAGE_PATH = SETUP_FOLDER + r"\vireo-bench.msi"
 MSIEXEC_LOG = r"C:\bench\msiexec.log"
 MSIEXEC_REPAIR_LOG = r"C:\bench\msiexec-repair.log"
 LINGER_PATH = r"C:\bench\linger.exe"
+EXITCODE_PATH = r"C:\bench\exitcode.exe"
+# The guide's bounded calling script, and the record it keeps.
+CALLING_SCRIPT_PATH = SETUP_FOLDER + r"\run-vireo.vbs"
+CALLING_RECORD_PATH = r"C:\SYSTEM.SAV\vireo-run.txt"
 JOURNAL_PATH = r"C:\bench\journal.txt"
 LOG_PATH = r"C:\SYSTEM.SAV\Pallister.log"
 SETTINGS_KEY = r"HKCU\Software\Corvane\Pallister"
@@ -85,6 +90,7 @@ def lay_out_computer(machine: Machine, bin_dir: Path, bench_bin: Path, profile: 
     machine.install(bin_dir / "defaults-runner.exe", SETUP_FOLDER + r"\defaults-runner.exe")
     machine.install(bench_bin / "Vireo_Win7.vbs", product + r"\Vireo_Win7.vbs")
     machine.install(bench_bin / "linger.exe", LINGER_PATH)
+    machine.install(bench_bin / "exitcode.exe", EXITCODE_PATH)
     # The maker's image carries the log folder; the pass does not create it.
     if present("log-folder"):
         machine.make_folder(r"C:\SYSTEM.SAV")
@@ -311,14 +317,23 @@ def run_product(machine: Machine, profile: dict, repair: bool = False):
                    "/qn", "/l*v", MSIEXEC_REPAIR_LOG)
     elif profile["runs"] == "installer-package":
         command = ("msiexec", "/i", PACKAGE_PATH, "/qn", "/l*v", MSIEXEC_LOG)
+    elif profile["runs"] == "calling-script":
+        # As the guide's SetupComplete.cmd line runs it; its exit code is the run's.
+        command = ("cscript", "//nologo", "//B", CALLING_SCRIPT_PATH)
     else:
-        command = (SETUP_FOLDER + r"\defaults-runner.exe",)
+        # Through exitcode.exe: the host would see the exit code's low byte only.
+        command = (EXITCODE_PATH, SETUP_FOLDER + r"\defaults-runner.exe")
     started = time.monotonic()
     try:
         result = machine.wine(*command, timeout=RUN_TIMEOUT_S)
     except subprocess.TimeoutExpired:
         return None, time.monotonic() - started  # no exit code: it did not end
-    return result.returncode, time.monotonic() - started
+    if command[0] != EXITCODE_PATH:
+        return result.returncode, time.monotonic() - started
+    reported = re.search(r"exit code 0x([0-9A-F]{8})", machine.decode(result.stdout))
+    if result.returncode != 0 or reported is None:
+        raise RuntimeError(f"exitcode.exe could not run the program: {result.stderr!r}")
+    return int(reported.group(1), 16), time.monotonic() - started
 
 
 def wait_for_script_host(machine: Machine, limit_s: float):

@@ -12,7 +12,10 @@ DEFAULTS = {
     "description": "",
     "windows": "64-bit",        # or "32-bit"
     "runs": "program",          # or "installer-package": msiexec installs a package whose
-                                # custom action calls the pass
+                                # custom action calls the pass; or "calling-script": the
+                                # guide's run-vireo.vbs runs the program (its exit code is
+                                # the run's)
+    "calling_script_limit_s": 30,  # the limit the bench gives that script
     "faults": [],               # the faults the computer has, in words: a fault profile
     "locale": None,             # the Unix locale Wine takes its code pages from
                                 # (e.g. "ja_JP.UTF-8": ANSI code page 932)
