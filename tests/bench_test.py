@@ -149,6 +149,14 @@ class JournalTest(unittest.TestCase):
         self.assertTrue(all(c.get("overlapped") for c in commands))
         self.assertEqual(["crvGetMachineId in x.exe"], received["machine_id_calls"])
 
+    def test_the_script_journals_the_host_it_ran_in(self):
+        for started, host in (("started /s in cscript.exe", "cscript.exe"), ("started /s", None)):
+            events = [{"at_ms": 3, "program": "Vireo_Win7.vbs", "event": started},
+                      {"at_ms": 8, "program": "Vireo_Win7.vbs", "event": "ended"}]
+            processes, _, _, script = facts.split_journal(events)
+            self.assertEqual(["started /s"], [p["event"] for p in processes])
+            self.assertEqual((3, 8, host), (script["started_ms"], script["ended_ms"], script["host"]))
+
 
     def test_a_command_that_never_ends_was_running_when_the_next_started(self):
         events = [{"at_ms": 0, "program": "powercfg.exe", "event": "start -a"},

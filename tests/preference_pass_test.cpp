@@ -340,7 +340,8 @@ TEST_F(ScriptHostWait, MakersScriptNamesTheKeysThePassThenSets) {
     EXPECT_FALSE(Setting("Msg3"));
     const auto journal = ReadJournal();
     ASSERT_EQ(2u, journal.size());
-    EXPECT_EQ("Vireo_Win7.vbs\tstarted /s", journal[0]);
+    // Started through the .vbs association, in wscript.exe.
+    EXPECT_EQ("Vireo_Win7.vbs\tstarted /s in wscript.exe", journal[0]);
     EXPECT_EQ("Vireo_Win7.vbs\tended", journal[1]);
     const auto guid1 = Setting("GUID1");
     ASSERT_TRUE(guid1);

@@ -94,7 +94,8 @@ def split_journal(events):
                 script["ended_ms"] = event["at_ms"]
                 continue
             script["started_ms"] = event["at_ms"]
-            text, _, script["host"] = text.rpartition(" in ")
+            if " in " in text:
+                text, _, script["host"] = text.rpartition(" in ")
             processes.append({**event, "event": text})
         elif program == "powercfg.exe":
             add_powercfg_event(event, processes, commands)
