@@ -77,6 +77,7 @@ inline void CloseService(SC_HANDLE service) { CloseServiceHandle(service); }
 // A failed close has no one to report to; the result is dropped on purpose.
 inline void CloseFile(FILE* file) { (void)fclose(file); }
 inline void FreeLocalMemory(HLOCAL memory) { LocalFree(memory); }
+inline void CloseFind(HANDLE find) { FindClose(find); }
 }  // namespace detail
 
 using UniqueHkey = UniqueResource<detail::NullIsEmpty<HKEY, detail::CloseKey>>;
@@ -88,6 +89,8 @@ using UniqueModule = UniqueResource<detail::NullIsEmpty<HMODULE, detail::UnloadM
 using UniqueDeviceList =
     UniqueResource<detail::InvalidHandleIsEmpty<HDEVINFO, detail::DestroyDeviceList>>;
 using UniqueServiceHandle = UniqueResource<detail::NullIsEmpty<SC_HANDLE, detail::CloseService>>;
+// A directory listing begun with FindFirstFile.
+using UniqueFindHandle = UniqueResource<detail::InvalidHandleIsEmpty<HANDLE, detail::CloseFind>>;
 using UniqueStdioFile = UniqueResource<detail::NullIsEmpty<FILE*, detail::CloseFile>>;
 // Memory the platform allocated for the caller with LocalAlloc (the active
 // power scheme's GUID, for one).

@@ -7,13 +7,14 @@ set -euo pipefail
 # python3-pefile serves the binary checker; clang and its tools the second
 # compiler, clang-tidy and the format check; wixl and msitools (msiinfo) the
 # bench's installer package; osslsigncode and openssl a signed release and
-# its check with a throwaway certificate.
+# its check with a throwaway certificate; rapidjson-dev (header-only) the
+# summary program's JSON reader.
 packages=(
     g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-tools
     wine wine64 wine32:i386 wine32-preloader:i386
     libwine-dev googletest cmake make python3 python3-pefile
     clang lld clang-tidy clang-format
-    wixl msitools osslsigncode openssl
+    wixl msitools osslsigncode openssl rapidjson-dev
 )
 
 installed() {

@@ -2,8 +2,8 @@
 # Static checks, in three steps, each reported on its own:
 #   1. the clang build (preset clang: clang and lld, warnings as errors);
 #   2. clang-tidy (.clang-tidy) over the product sources (common/, runner/,
-#      vireodll/, verifier/) in build/clang/compile_commands.json, findings as
-#      errors;
+#      vireodll/, verifier/, summary/) in build/clang/compile_commands.json,
+#      findings as errors;
 #   3. clang-format (.clang-format) over every C and C++ file git tracks.
 # Exits non-zero when any step finds a problem. CLANG_TIDY and CLANG_FORMAT
 # name other binaries of the tools.
@@ -56,7 +56,7 @@ python3 - "$PWD" "$build/compile_commands.json" >"$work/sources" <<'EOF'
 import json, os, sys
 root, database = sys.argv[1], sys.argv[2]
 product = tuple(os.path.join(root, folder) + os.sep
-                for folder in ("common", "runner", "vireodll", "verifier"))
+                for folder in ("common", "runner", "vireodll", "verifier", "summary"))
 files = {os.path.normpath(os.path.join(entry["directory"], entry["file"]))
          for entry in json.load(open(database))}
 print("\n".join(sorted(f for f in files if f.startswith(product))))
