@@ -38,7 +38,8 @@ lint: deps
 # The release binaries against the rules they ship under.
 check: release
 	@python3 scripts/check-binaries.py --program build/release/bin/defaults-runner.exe \
-	    --library build/release/bin/VireoDll.dll --verifier build/release/bin/vireo-verify.exe
+	    --library build/release/bin/VireoDll.dll --verifier build/release/bin/vireo-verify.exe \
+	    --summary build/release/bin/vireo-summary.exe
 
 # dist/: the checked binaries, SHA256SUMS and RELEASE.txt.
 dist: release

@@ -2,7 +2,7 @@
 """Checks the release binaries against the rules they ship under.
 
     python3 scripts/check-binaries.py --program defaults-runner.exe --library VireoDll.dll \
-        [--verifier vireo-verify.exe]
+        [--verifier vireo-verify.exe] [--summary vireo-summary.exe]
 
 Prints each binary's size, one "FAIL <file>: <rule>: <what is wrong>" line per
 problem and a summary; exits 0 when every rule holds, 1 otherwise. Every
@@ -14,7 +14,10 @@ creates or changes a file outside the C runtime, nor hold the name of such a
 function as text, which GetProcAddress could reach (rule "read-only"). A signed binary
 (an Authenticode certificate table appended after the image) is checked like
 an unsigned one; the size budget counts the image without the signature, and
-the table must be well-formed and end the file.
+the table must be well-formed and end the file. The summary program runs on an
+engineer's workstation, not on the unit: it may import any function of the
+stock DLLs and has no size budget (its size is printed), but every other rule
+holds for it.
 """
 
 import argparse
@@ -124,8 +127,10 @@ WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
 DEFAULT_ALLOWED_IMPORTS = Path(__file__).resolve().parent / "allowed-imports.txt"
 DEFAULT_VERIFIER_IMPORTS = Path(__file__).resolve().parent / "allowed-imports-verifier.txt"
 
-# The three binaries: the GUI program, the library, the console verifier.
-PROGRAM, LIBRARY, VERIFIER = "program", "library", "verifier"
+# The binaries: the GUI program, the library, the console verifier and the
+# console summary program.
+PROGRAM, LIBRARY, VERIFIER, SUMMARY = "program", "library", "verifier", "summary"
+CONSOLE_KINDS = (VERIFIER, SUMMARY)
 
 
 class AllowListError(Exception):
@@ -168,7 +173,7 @@ def check_format(pe, kind):
     if not is_library:
         if is_dll:
             problems.append("the DLL flag is set on the program")
-        name, what = ("IMAGE_SUBSYSTEM_WINDOWS_CUI", "Windows console") if kind == VERIFIER \
+        name, what = ("IMAGE_SUBSYSTEM_WINDOWS_CUI", "Windows console") if kind in CONSOLE_KINDS \
             else ("IMAGE_SUBSYSTEM_WINDOWS_GUI", "Windows GUI")
         wanted = pefile.SUBSYSTEM_TYPE[name]
         if pe.OPTIONAL_HEADER.Subsystem != wanted:
@@ -208,6 +213,8 @@ def check_names_held_as_text(data, pe):
 
 
 def check_imports(pe, allowed, read_only=False):
+    """allowed: the (dll, function) pairs allowed, or None for any function of
+    a stock DLL."""
     problems = []
     entries = list(getattr(pe, "DIRECTORY_ENTRY_IMPORT", []))
     entries += getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])
@@ -228,7 +235,7 @@ def check_imports(pe, allowed, read_only=False):
             if lower == MSI_DLL and key != f"#{MSI_ORDINAL}":
                 how = f"ordinal {imp.ordinal}" if imp.import_by_ordinal else f"{key} by name"
                 problems.append(f"imports {how} from {dll}; only ordinal {MSI_ORDINAL} is allowed")
-            elif (lower, key) not in allowed:
+            elif allowed is not None and (lower, key) not in allowed:
                 problems.append(f"imports {dll}!{key}, which is not on the allow-list")
     return problems
 
@@ -416,7 +423,8 @@ def check_binary(path, kind, allowed):
     table = certificate_table(pe)
     signed = table is not None and table[0] < len(data)
     signature_size = len(data) - table[0] if signed else 0
-    problems = [("size", message) for message in check_size(len(data) - signature_size)]
+    problems = [] if kind == SUMMARY else \
+        [("size", message) for message in check_size(len(data) - signature_size)]
     if table:
         problems += [("signature", message) for message in check_signature(data, *table)]
     checks = [
@@ -443,6 +451,7 @@ def main(argv=None):
     parser.add_argument("--program", required=True, help="defaults-runner.exe")
     parser.add_argument("--library", required=True, help="VireoDll.dll")
     parser.add_argument("--verifier", help="vireo-verify.exe")
+    parser.add_argument("--summary", help="vireo-summary.exe")
     parser.add_argument("--allowed-imports", default=str(DEFAULT_ALLOWED_IMPORTS),
                         help="allow-list of imported functions (default: %(default)s)")
     parser.add_argument("--verifier-allowed-imports", default=str(DEFAULT_VERIFIER_IMPORTS),
@@ -460,21 +469,25 @@ def main(argv=None):
     binaries = [(args.program, PROGRAM), (args.library, LIBRARY)]
     if args.verifier:
         binaries.append((args.verifier, VERIFIER))
+    if args.summary:
+        binaries.append((args.summary, SUMMARY))
+    lists[SUMMARY] = None
     counts = []
     for path, kind in binaries:
-        allowed = lists[VERIFIER] if kind == VERIFIER else lists[PROGRAM]
+        allowed = lists.get(kind, lists[PROGRAM])
         size, signature_size, problems = check_binary(path, kind, allowed)
         signed = f"{size - signature_size} of them the image, {signature_size} the signature, " \
             if signature_size else ""
+        budget = "no budget" if kind == SUMMARY else f"budget {SIZE_LIMIT}"
         print(f"{path}: {'unreadable' if size is None else f'{size} bytes'} "
-              f"({signed}budget {SIZE_LIMIT})")
+              f"({signed}{budget})")
         for rule, message in problems:
             print(f"FAIL {path}: {rule}: {message}")
         counts.append((os.path.basename(path), len(problems)))
 
     total = sum(count for _, count in counts)
     if total == 0:
-        print(f"OK: every rule holds for {'all three' if args.verifier else 'both'} binaries")
+        print(f"OK: every rule holds for all {len(binaries)} binaries")
         return 0
     print("FAILED: " + ", ".join(f"{name} {count} problem{'s' * (count != 1)}"
                                  for name, count in counts))

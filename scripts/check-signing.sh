@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The signed release path with a throwaway certificate (self-signed, PKCS#12
-# with a password, made here with openssl): make dist signs the three binaries,
+# with a password, made here with openssl): make dist signs the four binaries,
 # osslsigncode verifies them, removing the signatures gives back the unsigned
 # build's bytes, the signed binaries pass every rule of make check, and two
 # fresh signed builds give the same bytes. CI runs it; it runs by hand too.
@@ -25,7 +25,7 @@ grep -q "^Unsigned" "$work/unsigned/RELEASE.txt"
 grep -q "^Signed with Authenticode (SHA-256) by: CN=Vireo CI throwaway certificate" \
     "$work/signed/RELEASE.txt"
 
-for name in defaults-runner.exe VireoDll.dll vireo-verify.exe; do
+for name in defaults-runner.exe VireoDll.dll vireo-verify.exe vireo-summary.exe; do
     osslsigncode verify -in "$work/signed/$name" -CAfile "$work/cert.pem" > "$work/verify.txt"
     grep -q "Signature verification: ok" "$work/verify.txt"
     osslsigncode remove-signature -in "$work/signed/$name" -out "$work/stripped-$name" >/dev/null
@@ -41,5 +41,6 @@ for name in defaults-runner.exe VireoDll.dll vireo-verify.exe; do
     echo "signing: $name signed, verified; without the signature it is the unsigned build"
 done
 python3 scripts/check-binaries.py --program "$work/signed/defaults-runner.exe" \
-    --library "$work/signed/VireoDll.dll" --verifier "$work/signed/vireo-verify.exe"
+    --library "$work/signed/VireoDll.dll" --verifier "$work/signed/vireo-verify.exe" \
+    --summary "$work/signed/vireo-summary.exe"
 scripts/check-reproducible.sh

@@ -4,7 +4,7 @@
 # depends on when or where it was built.
 #
 # Signing: with VIREO_SIGN_PKCS12 (path of a PKCS#12 file holding the
-# certificate and its key) and VIREO_SIGN_PASSWORD (its password) all three
+# certificate and its key) and VIREO_SIGN_PASSWORD (its password) all four
 # binaries are signed with Authenticode (SHA-256) through osslsigncode and the
 # signatures verified; without them the release is unsigned and says so. The
 # signing time is the commit's time, so signing the same build twice gives the
@@ -17,7 +17,8 @@ out=${2:-dist}
 program=$build/bin/defaults-runner.exe
 library=$build/bin/VireoDll.dll
 verifier=$build/bin/vireo-verify.exe
-binaries=(defaults-runner.exe VireoDll.dll vireo-verify.exe)
+summary=$build/bin/vireo-summary.exe
+binaries=(defaults-runner.exe VireoDll.dll vireo-verify.exe vireo-summary.exe)
 # The compliance setting's discovery script, shipped beside the verifier.
 compliance_script=verifier/vireo-compliance.vbs
 zip_name=vireo-1.0.0.2.zip
@@ -27,7 +28,8 @@ if [ "${VIREO_SIGN_PKCS12:+set}" != "${VIREO_SIGN_PASSWORD:+set}" ]; then
     exit 1
 fi
 
-python3 scripts/check-binaries.py --program "$program" --library "$library" --verifier "$verifier"
+python3 scripts/check-binaries.py --program "$program" --library "$library" --verifier "$verifier" \
+    --summary "$summary"
 
 rm -rf "$out"
 mkdir -p "$out"
@@ -64,9 +66,10 @@ if [ -n "${VIREO_SIGN_PKCS12:-}" ]; then
 (osslsigncode, no time stamp: the signature is valid while the certificate is)."
     # The signed binaries obey every rule as well.
     python3 scripts/check-binaries.py --program "$out/defaults-runner.exe" \
-        --library "$out/VireoDll.dll" --verifier "$out/vireo-verify.exe"
+        --library "$out/VireoDll.dll" --verifier "$out/vireo-verify.exe" \
+        --summary "$out/vireo-summary.exe"
 else
-    cp "$program" "$library" "$verifier" "$out/"
+    cp "$program" "$library" "$verifier" "$summary" "$out/"
     signing="Unsigned: built without a signing certificate (VIREO_SIGN_PKCS12)."
 fi
 cp "$compliance_script" "$out/"
@@ -83,11 +86,14 @@ VireoDll.dll         $(size VireoDll.dll) bytes  the library: the preference pas
                      (export crvVireoReq, also an installer custom action)
 vireo-verify.exe     $(size vireo-verify.exe) bytes  the verifier: a read-only console program
                      that checks a unit after a run (exit code 0, 1, or 2)
+vireo-summary.exe    $(size vireo-summary.exe) bytes  the summary: a console program for a
+                     workstation that sums up many units' verifier reports
+                     (console, /csv, /html; exit code 0, 1, or 2)
 vireo-compliance.vbs the discovery script of a compliance setting: runs the
                      verifier and prints its exit code (see the guide)
 deployment.md        the deployment guide (in the zip)
 
-The three binaries are 32-bit Windows (PE32, i386) for Windows 7 and later, 32- or 64-bit.
+The four binaries are 32-bit Windows (PE32, i386) for Windows 7 and later, 32- or 64-bit.
 SHA-256 sums: SHA256SUMS.
 $signing
 
@@ -101,7 +107,8 @@ the registry or the power scheme, or starts a process or a service); the
 library exports ordinals 1 to 4; version resource
 1.0.0.2; manifests without an execution level; ASLR with relocations, DEP,
 no SEH; no writable-and-executable or shared writable section; stack
-protection linked in; at most 64 KiB each. CI runs the commit's tests under
+protection linked in; at most 64 KiB each but the summary (a workstation program: any
+function of a stock DLL, no size budget). CI runs the commit's tests under
 Wine in a 32-bit and in a WoW64 prefix and checks every virtual-computer
 profile, the fault profiles among them (make test, make demo-all); on a
 kernel that runs no 32-bit programs it runs them all emulated (see
@@ -114,7 +121,7 @@ import sys, time, zipfile
 from pathlib import Path
 out, name, epoch = Path(sys.argv[1]), sys.argv[2], int(sys.argv[3])
 files = {n: out / n for n in ("defaults-runner.exe", "VireoDll.dll", "vireo-verify.exe",
-                              "vireo-compliance.vbs", "SHA256SUMS", "RELEASE.txt")}
+                              "vireo-summary.exe", "vireo-compliance.vbs", "SHA256SUMS", "RELEASE.txt")}
 files["deployment.md"] = Path("docs/deployment.md")
 stamp = max(time.gmtime(epoch)[:6], (1980, 1, 1, 0, 0, 0))
 with zipfile.ZipFile(out / name, "w") as archive:

@@ -34,8 +34,8 @@ def build(out, kind, extra_import=None, extra_export="", protected=True, elevate
     defines are preprocessor names for the source."""
     out.mkdir(parents=True)
     binary = out / {"program": "defaults-runner.exe", "library": "VireoDll.dll",
-                    "verifier": "vireo-verify.exe"}[kind]
-    # The verifier is the program's source built as a console program.
+                    "verifier": "vireo-verify.exe", "summary": "vireo-summary.exe"}[kind]
+    # The verifier and the summary are the program's source built as console programs.
     source = "library" if kind == "library" else "program"
     flags = ["-O2", "-s", "-static", "-Wl,--dynamicbase,--nxcompat,--no-seh,--no-insert-timestamp",
              FIXTURES / f"{source}.c", out / "res.o", "-o", binary]
@@ -46,7 +46,7 @@ def build(out, kind, extra_import=None, extra_export="", protected=True, elevate
         (out / "exports.def").write_text((FIXTURES / "library.def").read_text() + extra_export)
         flags += ["-shared", out / "exports.def"]
         imports.append(FIXTURES / "msi.def")
-    elif kind == "verifier":
+    elif kind in ("verifier", "summary"):
         flags += ["-mconsole", "-DCONSOLE"]
     else:
         flags.append("-mwindows")
@@ -67,7 +67,7 @@ def build(out, kind, extra_import=None, extra_export="", protected=True, elevate
 def setUpModule():
     global WORK, GOOD
     WORK = Path(tempfile.mkdtemp(prefix="check-binaries-"))
-    GOOD = {kind: build(WORK / kind, kind) for kind in ("program", "library", "verifier")}
+    GOOD = {kind: build(WORK / kind, kind) for kind in ("program", "library", "verifier", "summary")}
 
 
 def signed(kind):
@@ -116,6 +116,7 @@ class CheckerTest(unittest.TestCase):
             code = checker["main"](["--program", str(paths["program"]),
                                     "--library", str(paths["library"]),
                                     "--verifier", str(paths["verifier"]),
+                                    "--summary", str(paths["summary"]),
                                     "--allowed-imports", str(FIXTURES / "allowed-imports.txt"),
                                     "--verifier-allowed-imports",
                                     str(FIXTURES / "allowed-imports.txt")])
@@ -193,6 +194,14 @@ class CheckerTest(unittest.TestCase):
              "sections", ".text is writable and executable"),
             ("program", lambda pe: flip(section(pe, b".data"), "Characteristics", on=0x10000000),
              "sections", ".data is shared and writable"),
+            # The summary runs on a workstation: any function of a stock DLL,
+            # no size budget; the other rules hold.
+            ("summary", dict(extra_import=("KERNEL32.dll", "CreateProcessA")), None, ""),
+            ("summary", lambda pe: pe.write() + bytes(65536), None, ""),
+            ("summary", dict(extra_import=("WINMM.dll", "timeGetTime")),
+             "imports", "WINMM.dll, which is not in the stock Windows 7 set"),
+            ("summary", lambda pe: setattr(pe.OPTIONAL_HEADER, "Subsystem", 2),
+             "format", "not Windows console"),
             ("library", dict(protected=False), "stack protection", "stack smashing detected"),
             ("library", lambda pe: pe.write() + bytes(65536), "size", "over the budget"),
             ("program", lambda pe: setattr(pe.FILE_HEADER, "TimeDateStamp", 0x5F000000),
