@@ -60,9 +60,11 @@ extern "C" int CRVNT_CALL crvGetMachineId(char* buffer) {
     if (crvDependencyReady() != 1) return 1;
 #endif
     if (BehaviourIs("crash")) {
-        // A write through a null pointer: an access violation inside the call.
-        volatile char* nowhere = nullptr;
-        *nowhere = 'X';
+        // An access violation inside the call, as a write through a null
+        // pointer raises it. It is raised, not caused: under qemu-user the
+        // fault of such a write reaches Wine as an illegal instruction.
+        const ULONG_PTR writeToNull[] = {1, 0};
+        RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 2, writeToNull);
     }
     if (BehaviourIs("hang")) Sleep(INFINITE);
     if (ReadConfigDword("Unterminated") == 1) {
