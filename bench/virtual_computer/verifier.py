@@ -98,7 +98,24 @@ def verify_after_run(machine: Machine, pass_only=False) -> dict:
                             and registry_before == registry_after,
                             "log_unchanged": log_before == log_after,
                             "files_unchanged": files_before == files_after}
+    if registry_before is not None and registry_before != registry_after:
+        verdict["read_only"]["registry_changes"] = registry_changes(registry_before,
+                                                                    registry_after)
     return verdict
+
+
+def registry_changes(before: bytes, after: bytes, most=20):
+    """The lines of two registry exports that differ, each under its key."""
+    import difflib
+    def lines(export):
+        return export.decode("utf-16", "replace").splitlines()
+    changes, key = [], None
+    for line in difflib.unified_diff(lines(before), lines(after), n=40, lineterm=""):
+        if line[1:].startswith("["):
+            key = line[1:]
+        if line[:1] in "+-" and not line.startswith(("+++", "---")):
+            changes.append(f"{key}: {line}")
+    return changes[:most]
 
 
 def failed(verdict: dict):
