@@ -8,7 +8,7 @@ DEMO_JOBS ?= 6
 BENCH := python3 bench/vbench.py
 BENCH_BINS := --bin build/release/bin --bench-bin build/release/bench
 
-.PHONY: all deps release debug test soak lint check dist repro demo demo-all clean
+.PHONY: all deps release debug test soak lint check dist repro demo demo-all benchmark clean
 
 all: release
 
@@ -57,6 +57,10 @@ demo: release
 # Every profile, each checked against its expected facts.
 demo-all: release
 	@$(BENCH) check-all $(BENCH_BINS) --out build/demo --jobs $(DEMO_JOBS)
+
+# vireo-summary.exe on 1,000 and 10,000 generated reports: time and peak memory.
+benchmark: release
+	@$(BENCH) summary-benchmark --bin build/release/bin --out build/benchmark
 
 clean:
 	rm -rf build

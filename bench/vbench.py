@@ -14,6 +14,8 @@ pause it could measure matches the gap around it.
     vbench.py list
     vbench.py check-all --bin DIR --bench-bin DIR --out DIR [--jobs N]
     vbench.py draft-expected --out DIR     (NAME.expected.json from DIR/report.json)
+    vbench.py summary-benchmark --bin DIR --out DIR   (vireo-summary.exe on 1,000 and
+                                                      10,000 generated reports)
 """
 
 import argparse
@@ -22,8 +24,8 @@ import sys
 import time
 from pathlib import Path
 
-from virtual_computer import facts, faults, guide, layout, profiles, report as text_report, \
-    timeline, verifier
+from virtual_computer import facts, faults, fleet, guide, layout, profiles, \
+    report as text_report, timeline, verifier
 from virtual_computer.check import check_all, differences, stable_facts
 from virtual_computer.machine import Machine
 
@@ -74,6 +76,7 @@ def run_once(profile: dict, bin_dir: Path, bench_bin: Path, out: Path, quiet: bo
             report["second_run"] = run_again(machine, profile, clock)
         report["verifier"] = verify(machine, stock_verdict, verifier.pass_only(profile),
                                     profile["runs_compliance_script"])
+        fleet.keep_report(machine, out)
     finally:
         machine.stop()
         if holder is not None:
@@ -120,6 +123,10 @@ def check_report(report: dict) -> int:
     found = differences(expected, report)
     for line in found:
         print("DIFFERENCE " + line)
+    # What changed in the registry around the verifier, where it did.
+    for line in report.get("verifier", {}).get("after_run", {}).get("read_only", {}) \
+            .get("registry_changes", []):
+        print("REGISTRY " + line)
     mismatches = timeline.pause_mismatches(report)
     for line in mismatches:
         print("PAUSE " + line)
@@ -142,7 +149,21 @@ def command_run(args) -> int:
         print()
         print(text, end="")
         print(f"\nReport written to {out / 'report.txt'} and {out / 'report.json'}")
+        print_own_summary(profile, Path(args.bin), out)
     return check_report(report) if args.check else 0
+
+
+def print_own_summary(profile: dict, bin_dir: Path, out: Path):
+    """The summary of this computer's verdict, as a fleet's would be read."""
+    machine = Machine(out / "prefix", profile["windows"], profile["locale"])
+    try:
+        console = fleet.summarise_own_unit(machine, bin_dir, out)
+    finally:
+        machine.stop()
+    print("\nThe verifier's report of this unit, summed up by vireo-summary.exe:\n")
+    print(console, end="")
+    print(f"\nSummary page: {out / 'summary.html'} (screenshot {out / 'summary.png'}),"
+          f" CSV: {out / 'summary.csv'}")
 
 
 def command_list(_args) -> int:
@@ -173,8 +194,21 @@ def command_check_all(args) -> int:
         print(f"32-bit programs run through qemu-user here: {EMULATED_JOBS} profiles at once,"
               f" not {jobs}", flush=True)
         jobs = EMULATED_JOBS
-    return check_all(Path(__file__).resolve(), names, profiles.fault_profiles(), args.bin,
+    code = check_all(Path(__file__).resolve(), names, profiles.fault_profiles(), args.bin,
                      args.bench_bin, Path(args.out).resolve(), jobs)
+    return fleet.check_fleet(Path(args.bin), Path(args.out).resolve(), names) or code
+
+
+def command_summary_benchmark(args) -> int:
+    """The summary's time and peak memory on many generated reports."""
+    results = fleet.benchmark(Path(args.bin), Path(args.out).resolve())
+    for result in results:
+        print(f"{result['reports']:>6} reports ({result['bytes'] / 1e6:.1f} MB): "
+              f"{result['seconds']:.2f} s, {result['seconds_without_wine_start']:.2f} s without "
+              f"Wine's start; peak memory {result['peak_kib'] / 1024:.1f} MiB; "
+              f"exit code {result['exit_code']}")
+    (Path(args.out) / "benchmark.json").write_text(json.dumps(results, indent=2) + "\n")
+    return 0
 
 
 def main() -> int:
@@ -198,9 +232,14 @@ def main() -> int:
     draft_parser = commands.add_parser("draft-expected",
                                        help="draft a profile's expected facts from a report")
     draft_parser.add_argument("--out", required=True, help="folder of the run's report.json")
+    benchmark_parser = commands.add_parser(
+        "summary-benchmark", help="time vireo-summary.exe on many generated reports")
+    benchmark_parser.add_argument("--bin", required=True, help="folder of the release binaries")
+    benchmark_parser.add_argument("--out", required=True, help="folder for the reports")
     args = parser.parse_args()
     return {"run": command_run, "list": command_list, "check-all": command_check_all,
-            "draft-expected": command_draft_expected}[args.command](args)
+            "draft-expected": command_draft_expected,
+            "summary-benchmark": command_summary_benchmark}[args.command](args)
 
 
 if __name__ == "__main__":

@@ -8,13 +8,14 @@ set -euo pipefail
 # compiler, clang-tidy and the format check; wixl and msitools (msiinfo) the
 # bench's installer package; osslsigncode and openssl a signed release and
 # its check with a throwaway certificate; rapidjson-dev (header-only) the
-# summary program's JSON reader.
+# summary program's JSON reader; chromium and poppler-utils (pdftotext) render
+# the summary's page on the bench and read it back.
 packages=(
     g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-tools
     wine wine64 wine32:i386 wine32-preloader:i386
     libwine-dev googletest cmake make python3 python3-pefile
     clang lld clang-tidy clang-format
-    wixl msitools osslsigncode openssl rapidjson-dev
+    wixl msitools osslsigncode openssl rapidjson-dev chromium poppler-utils
 )
 
 installed() {

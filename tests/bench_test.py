@@ -6,6 +6,7 @@ built from its WiX source."""
 
 import contextlib
 import io
+import json
 import os
 import shutil
 import sys
@@ -16,7 +17,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
 
-from virtual_computer import facts, faults, guide, layout, package, timeline  # noqa: E402
+from virtual_computer import facts, faults, fleet, guide, layout, package, timeline  # noqa: E402
 from virtual_computer.check import check_all, differences  # noqa: E402
 
 
@@ -282,6 +283,42 @@ C:\\> reg query HKCU\\Later
 ```
 """
 KEY_LINE = "HKEY_CURRENT_USER\\Software\\Corvane\\Pallister"
+
+
+def verifier_report(exit_code, failing=()):
+    checks = [{"check": name, "status": "FAIL" if name in failing else "PASS", "seen": "",
+               "expected": ""} for name in ("activity log", "MachineID")]
+    return json.dumps({"machine_id": "CRV-1", "computer_name": "HOST", "time":
+                       "2026-12-09T10:00:00Z", "last_pass": None, "exit_code": exit_code,
+                       "checks": checks}).encode()
+
+
+class FleetTest(unittest.TestCase):
+    """The fleet the bench builds from the profiles' reports, and its
+    comparison of the summary's output with them."""
+
+    def test_the_fleet_and_a_summary_that_miscounts(self):
+        with tempfile.TemporaryDirectory() as work:
+            folder = Path(work)
+            expected = fleet.build_fleet({"default": verifier_report(0), "win32": verifier_report(0),
+                                          "msi": verifier_report(1, ["MachineID"])}, folder)
+            self.assertEqual({"CRV-1": ["DEFAULT", "WIN32"]}, expected["shared"])
+            self.assertEqual(["CRV-1-02_MSI (earlier).json", "CRV-1-02_MSI.json", "CRV-1_DEFAULT.json",
+                              "CRV-1_WIN32.json"], sorted(p.name for p in folder.glob("CRV*")))
+            right = ("units: 3 (passed 2, failed 1, cannot be verified 0)\r\n"
+                     "activity log     3  0  0  0\r\nMachineID  2  1  0  0\r\n"
+                     "  MSI (machine ID CRV-1-02, verified 2026-12-09T10:00:00Z): FAIL MachineID\r\n"
+                     "  CRV-1 on 2 computers: DEFAULT, WIN32\r\n"
+                     "    not counted: CRV-1-02_MSI (earlier).json (verified 2026-12-09T09:00:00Z)\r\n"
+                     + "".join(f"  {name}: {why}\r\n" for name, why in expected["not_read"].items()))
+            self.assertEqual([], fleet.console_differences(right, expected))
+            wrong = right.replace("passed 2, failed 1", "passed 3, failed 0")
+            self.assertEqual(1, len(fleet.console_differences(wrong, expected)))
+            csv_path = folder / "units.csv"
+            csv_path.write_bytes(b"machine_id,computer,time,last_pass,exit_code,failing_checks\r\n")
+            self.assertEqual(["csv: no UTF-8 byte-order mark", "csv: rows"],
+                             [d[:len("csv: rows")] if d.startswith("csv: rows") else d
+                              for d in fleet.csv_differences(csv_path, expected["units"])])
 
 
 class DeploymentGuideTest(unittest.TestCase):
