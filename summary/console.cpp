@@ -80,7 +80,7 @@ void PrintNotRead(const Fleet& fleet) {
     for (const NotRead& file : fleet.notRead) Print("  " + file.fileName + ": " + file.why + "\n");
 }
 
-std::string Verdict(const Fleet& fleet) {
+std::string VerdictLine(const Fleet& fleet) {
     if (fleet.units == 0) return "no report could be read";
     if (FleetExitCode(fleet) == kFleetPassed) return "every unit passed";
     std::string verdict;
@@ -116,7 +116,8 @@ void PrintSummary(const Fleet& fleet, const char* folder) {
     PrintUnits(fleet, 2, "units that cannot be verified");
     PrintDuplicates(fleet);
     PrintNotRead(fleet);
-    Print("\nverdict: " + Verdict(fleet) + " (exit code " + Number(FleetExitCode(fleet)) + ")\n");
+    Print("\nverdict: " + VerdictLine(fleet) + " (exit code " + Number(FleetExitCode(fleet)) +
+          ")\n");
 }
 
 }  // namespace vireo

@@ -75,7 +75,7 @@ void AddReport(Fleet& fleet, const char* fileName, UnitReport&& report) {
         const auto found =
             fleet.checkIndex.emplace(check.name, static_cast<unsigned>(fleet.checkNames.size()));
         if (found.second) fleet.checkNames.push_back(check.name);
-        row.checks.emplace_back(found.first->second, check.status);
+        row.checks.emplace_back(found.first->second, check.verdict);
     }
     fleet.rows.push_back(std::move(row));
 }
@@ -100,7 +100,7 @@ void Summarise(Fleet& fleet) {
 std::string FailingChecks(const Fleet& fleet, const UnitRow& row, const char* separator) {
     std::string failing;
     for (const auto& check : row.checks) {
-        if (check.second != Status::kFail) continue;
+        if (check.second != Verdict::kFail) continue;
         if (!failing.empty()) failing += separator;
         failing += fleet.checkNames[check.first];
     }

@@ -21,7 +21,7 @@ struct UnitRow {
     std::string lastPass;
     int exitCode = 0;
     // Each check's index in Fleet::checkNames, with its verdict.
-    std::vector<std::pair<unsigned, Status>> checks;
+    std::vector<std::pair<unsigned, Verdict>> checks;
     // False for an earlier report of a unit reported again: the latest counts.
     bool counted = true;
 };
@@ -54,7 +54,7 @@ struct Fleet {
     int passed = 0;
     int failed = 0;
     int unverified = 0;
-    std::vector<std::array<int, kStatusCount>> tallies;  // per check, counted rows only
+    std::vector<std::array<int, kVerdictCount>> tallies;  // per check, counted rows only
     std::vector<SharedMachineId> sharedIds;
     std::vector<RepeatedUnit> repeats;
 };

@@ -46,7 +46,7 @@ std::string FailureBars(const Fleet& fleet) {
         "<h2>Failures by check</h2>\n<table class=\"bars\">\n"
         "<tr><th>Check</th><th>Units failed</th><th></th></tr>\n";
     for (size_t i = 0; i < fleet.checkNames.size(); ++i) {
-        const int failures = fleet.tallies[i][static_cast<int>(Status::kFail)];
+        const int failures = fleet.tallies[i][static_cast<int>(Verdict::kFail)];
         const long long percent = fleet.units > 0 ? 100LL * failures / fleet.units : 0;
         html += "<tr>" + Cell(fleet.checkNames[i]) + Cell(Number(failures), " class=\"n\"") +
                 "<td class=\"track\"><div class=\"bar\" style=\"width:" + Number(percent) +

@@ -77,8 +77,7 @@ bool ReadFolder(const char* folder, Fleet& fleet) {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         const std::string name = Utf8FromAnsi(found.cFileName);
         if (!HasReportName(found.cFileName)) {
-            AddNotRead(fleet, name.c_str(),
-                       "not a report's name (a report's ends in .json)");
+            AddNotRead(fleet, name.c_str(), "not a report's name (a report's ends in .json)");
             continue;
         }
         UnitReport report;

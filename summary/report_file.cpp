@@ -55,10 +55,10 @@ bool ReadExitCode(const Value& object, int& exitCode) {
     return exitCode >= 0 && exitCode <= 2;
 }
 
-bool ReadStatus(const char* word, Status& status) {
-    for (int i = 0; i < kStatusCount; ++i) {
-        if (strcmp(word, StatusWord(static_cast<Status>(i))) == 0) {
-            status = static_cast<Status>(i);
+bool ReadVerdict(const char* word, Verdict& verdict) {
+    for (int i = 0; i < kVerdictCount; ++i) {
+        if (strcmp(word, kVerdictWords[i]) == 0) {
+            verdict = static_cast<Verdict>(i);
             return true;
         }
     }
@@ -74,7 +74,8 @@ bool ReadChecks(const Value& object, std::vector<CheckVerdict>& checks) {
         CheckVerdict check;
         std::string status;
         if (!ReadText(entry, "check", false, check.name) || check.name.empty() ||
-            !ReadText(entry, "status", false, status) || !ReadStatus(status.c_str(), check.status))
+            !ReadText(entry, "status", false, status) ||
+            !ReadVerdict(status.c_str(), check.verdict))
             return false;
         checks.push_back(check);
     }
@@ -109,20 +110,6 @@ bool ReadShape(const Value& root, UnitReport& report, std::string& why) {
 }
 
 }  // namespace
-
-const char* StatusWord(Status status) {
-    switch (status) {
-    case Status::kPass:
-        return "PASS";
-    case Status::kFail:
-        return "FAIL";
-    case Status::kWarn:
-        return "WARN";
-    case Status::kSkip:
-        break;
-    }
-    return "SKIP";
-}
 
 bool HasReportName(const char* fileName) {
     const size_t length = strlen(fileName);

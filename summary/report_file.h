@@ -6,16 +6,13 @@
 #include <string>
 #include <vector>
 
-namespace vireo {
+#include "common/verdict.h"
 
-// The verdicts a check line can carry, in the order the summary lists them.
-enum class Status : unsigned char { kPass, kFail, kWarn, kSkip };
-constexpr int kStatusCount = 4;
-const char* StatusWord(Status status);
+namespace vireo {
 
 struct CheckVerdict {
     std::string name;
-    Status status;
+    Verdict verdict;
 };
 
 struct UnitReport {

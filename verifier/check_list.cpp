@@ -4,20 +4,6 @@
 
 namespace vireo {
 
-const char* VerdictWord(Verdict verdict) {
-    switch (verdict) {
-    case Verdict::kPass:
-        return "PASS";
-    case Verdict::kFail:
-        return "FAIL";
-    case Verdict::kWarn:
-        return "WARN";
-    case Verdict::kSkip:
-        break;
-    }
-    return "SKIP";
-}
-
 void AddCheck(CheckList& list, Verdict verdict, const char* name, const char* seen,
               const char* expected) {
     if (list.count >= static_cast<int>(ARRAYSIZE(list.checks))) return;

@@ -4,9 +4,9 @@
 
 #include <windows.h>
 
-namespace vireo {
+#include "common/verdict.h"
 
-enum class Verdict { kPass, kFail, kWarn, kSkip };
+namespace vireo {
 
 struct Check {
     Verdict verdict;
@@ -25,8 +25,6 @@ struct CheckList {
     // failure, but without a failure the unit cannot be verified.
     bool somethingUnreadable;
 };
-
-const char* VerdictWord(Verdict verdict);
 
 // Appends a check; texts that do not fit are cut. A full list drops it.
 void AddCheck(CheckList& list, Verdict verdict, const char* name, const char* seen,
