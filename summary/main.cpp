@@ -130,6 +130,9 @@ int SummariseFolder(const Options& options) {
 }  // namespace vireo
 
 int main(int argc, char** argv) {
+    // Thousands of lines for a large fleet: written in large blocks, not one
+    // write per line.
+    (void)setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
     vireo::Options options;
     if (!vireo::ParseOptions(argc, argv, options)) {
         vireo::PrintUsage();

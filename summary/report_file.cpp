@@ -117,14 +117,23 @@ bool HasReportName(const char* fileName) {
     return length > kSuffix && lstrcmpiA(fileName + length - kSuffix, ".json") == 0;
 }
 
-bool ParseReport(const char* text, size_t size, UnitReport& report, std::string& why) {
+bool ParseReport(char* text, size_t size, UnitReport& report, std::string& why) {
     // A byte-order mark, as an editor may add, is not part of the JSON.
     if (size >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
         text += 3;
         size -= 3;
     }
+    // The text is parsed where it lies (its strings are not copied), which
+    // needs it to end at its terminator and nowhere before.
+    const void* terminator = memchr(text, '\0', size);
+    if (terminator != nullptr) {
+        why = Describe("not JSON (at byte %lu: a NUL character)",
+                       static_cast<size_t>(static_cast<const char*>(terminator) - text));
+        return false;
+    }
+    text[size] = '\0';
     rapidjson::Document document;
-    document.Parse<kParseFlags>(text, size);
+    document.ParseInsitu<kParseFlags>(text);
     if (document.HasParseError()) {
         const size_t offset = document.GetErrorOffset();
         if (document.GetParseError() == rapidjson::kParseErrorDocumentEmpty)
@@ -160,7 +169,6 @@ bool ReadReportFile(const char* path, UnitReport& report, std::string& why) {
         why = Describe("cannot be read (error %lu)", GetLastError());
         return false;
     }
-    text[read] = '\0';
     return ParseReport(text.data(), read, report, why);
 }
 

@@ -36,7 +36,8 @@ bool HasReportName(const char* fileName);
 // (not JSON, another shape, truncated, too large, unreadable).
 bool ReadReportFile(const char* path, UnitReport& report, std::string& why);
 
-// The same for text already in memory (size bytes, not NUL-terminated).
-bool ParseReport(const char* text, size_t size, UnitReport& report, std::string& why);
+// The same for text already in memory: size bytes, with room for one more
+// (a terminator) after them; the text is parsed in place and changed.
+bool ParseReport(char* text, size_t size, UnitReport& report, std::string& why);
 
 }  // namespace vireo

@@ -90,14 +90,15 @@ TEST_F(Summary, BadFilesAreNamedAndTheRestAreSummedUp) {
          {"G_H.json", std::string(1024 * 1024 + 1, ' ')},
          {"I_J.json", std::string(100000, '[') + std::string(100000, ']')},
          {"K_L.json", "{\"machine_id\": \"\xC3\x28\"}"},
-         {"M_N.json", ""}});
+         {"M_N.json", ""},
+         {"O_P.json", good.substr(0, 40) + std::string(1, '\0') + good.substr(40)}});
 
     EXPECT_EQ(1u, Run(std::string(kReports) + " /csv " + Output("units.csv") + " /html " +
                       Output("units.html")));
 
     const std::string console = ReadFileBytes(Output("console.txt")).value_or("<no output>");
     for (const char* line :
-         {"reports in C:\\summary-test\\reports: 6 read, 8 not read\r\n",
+         {"reports in C:\\summary-test\\reports: 6 read, 9 not read\r\n",
           "units: 5 (passed 2, failed 2, cannot be verified 1)\r\n",
           "  PC-02 (machine ID UNIT-2, verified 2026-12-09T12:00:00Z): FAIL MachineID\r\n",
           "  PC-05 (machine ID =SUM(1,2) \"q\", verified 2026-12-09T10:00:00Z): FAIL MachineID\r\n",
@@ -112,6 +113,7 @@ TEST_F(Summary, BadFilesAreNamedAndTheRestAreSummedUp) {
           "  I_J.json: JSON of another shape (not an object)\r\n",
           "  K_L.json: not JSON (at byte 16: Invalid encoding in string)\r\n",
           "  M_N.json: not JSON (empty)\r\n",
+          "  O_P.json: not JSON (at byte 40: a NUL character)\r\n",
           "verdict: 2 units failed, 1 cannot be verified, 1 machine ID on more than one computer "
           "(exit code 1)\r\n"})
         EXPECT_NE(std::string::npos, console.find(line)) << line << console;
@@ -128,7 +130,7 @@ TEST_F(Summary, BadFilesAreNamedAndTheRestAreSummedUp) {
 
     const std::string page = ReadFileBytes(Output("units.html")).value_or("<no page>");
     for (const char* part : {"id=\"units\">5<", "id=\"passed\">2<", "id=\"failed\">2<",
-                             "id=\"unverified\">1<", "id=\"shared-ids\">1<", "id=\"not-read\">8<",
+                             "id=\"unverified\">1<", "id=\"shared-ids\">1<", "id=\"not-read\">9<",
                              "=SUM(1,2) &quot;q&quot;", "<td>MachineID</td><td class=\"n\">2</td>"})
         EXPECT_NE(std::string::npos, page.find(part)) << part;
     for (const char* outside : {"<script", "src=", "href=", "url(", "http:", "https:"})
