@@ -49,7 +49,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     return options.folder != nullptr;
 }
 
-void PrintUsage() {
+// Says how to call the program; the exit code for wrong arguments.
+int PrintUsage() {
     (void)fputs(
         "usage: vireo-summary FOLDER [/csv FILE] [/html FILE]\n"
         "  Summarises the verifier's reports (*.json) in FOLDER.\n"
@@ -58,6 +59,7 @@ void PrintUsage() {
         "  Exit code: 0 every unit passed and no machine ID is shared, 1 otherwise,\n"
         "  2 no report could be read.\n",
         stdout);
+    return kFleetNothingRead;
 }
 
 std::string PathIn(const char* folder, const char* name) {
@@ -134,11 +136,8 @@ int main(int argc, char** argv) {
     // write per line.
     (void)setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
     vireo::Options options;
-    if (!vireo::ParseOptions(argc, argv, options)) {
-        vireo::PrintUsage();
-        return vireo::kFleetNothingRead;
-    }
-    const int exitCode = vireo::SummariseFolder(options);
+    const int exitCode = vireo::ParseOptions(argc, argv, options) ? vireo::SummariseFolder(options)
+                                                                  : vireo::PrintUsage();
     (void)fflush(stdout);
     return exitCode;
 }
