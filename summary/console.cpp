@@ -57,11 +57,8 @@ void PrintUnits(const Fleet& fleet, int exitCode, const char* heading) {
 void PrintDuplicates(const Fleet& fleet) {
     if (!fleet.sharedIds.empty()) Print("\none machine ID on more than one computer:\n");
     for (const SharedMachineId& shared : fleet.sharedIds) {
-        std::string computers;
-        for (size_t row : shared.rows)
-            computers += (computers.empty() ? "" : ", ") + fleet.rows[row].computer;
         Print("  " + shared.machineId + " on " + Number(shared.rows.size()) +
-              " computers: " + computers + "\n");
+              " computers: " + SharedComputers(fleet, shared) + "\n");
     }
     if (!fleet.sharedIds.empty()) Print(std::string("  ") + kSharedIdAdvice + "\n");
     if (!fleet.repeats.empty())

@@ -107,6 +107,13 @@ std::string FailingChecks(const Fleet& fleet, const UnitRow& row, const char* se
     return failing;
 }
 
+std::string SharedComputers(const Fleet& fleet, const SharedMachineId& shared) {
+    std::string computers;
+    for (size_t row : shared.rows)
+        computers += (computers.empty() ? "" : ", ") + fleet.rows[row].computer;
+    return computers;
+}
+
 int FleetExitCode(const Fleet& fleet) {
     if (fleet.units == 0) return kFleetNothingRead;
     return fleet.passed == fleet.units && fleet.sharedIds.empty() ? kFleetPassed : kFleetFailed;

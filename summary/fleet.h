@@ -74,6 +74,9 @@ void Summarise(Fleet& fleet);
 // The failing checks of a row, "a, b, c" (empty when none failed).
 std::string FailingChecks(const Fleet& fleet, const UnitRow& row, const char* separator);
 
+// The computers a machine ID is on, "a, b".
+std::string SharedComputers(const Fleet& fleet, const SharedMachineId& shared);
+
 // 0 every unit passed and no machine ID is shared, 1 otherwise, 2 no report read.
 int FleetExitCode(const Fleet& fleet);
 

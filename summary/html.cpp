@@ -76,10 +76,7 @@ std::string Duplicates(const Fleet& fleet) {
                 HtmlText(kSharedIdAdvice) +
                 "</p>\n<table>\n<tr><th>Machine ID</th><th>Computers</th></tr>\n";
     for (const SharedMachineId& shared : fleet.sharedIds) {
-        std::string computers;
-        for (size_t row : shared.rows)
-            computers += (computers.empty() ? "" : ", ") + fleet.rows[row].computer;
-        html += "<tr>" + Cell(shared.machineId) + Cell(computers) + "</tr>\n";
+        html += "<tr>" + Cell(shared.machineId) + Cell(SharedComputers(fleet, shared)) + "</tr>\n";
     }
     if (!fleet.sharedIds.empty()) html += "</table>\n";
     if (!fleet.repeats.empty())

@@ -9,21 +9,30 @@
 
 namespace vireo {
 
-std::string ConsoleText(const std::string& utf8) {
-    if (utf8.empty()) return utf8;
-    const int wideLength =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    if (wideLength <= 0) return "?";
+namespace {
+
+// Text from one code page to another through UTF-16; fallback when a step
+// fails.
+std::string Recode(const std::string& text, UINT from, UINT to, const char* fallback) {
+    if (text.empty()) return text;
+    const int size = static_cast<int>(text.size());
+    const int wideLength = MultiByteToWideChar(from, 0, text.data(), size, nullptr, 0);
+    if (wideLength <= 0) return fallback;
     std::vector<WCHAR> wide(static_cast<size_t>(wideLength));
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                        wideLength);
+    MultiByteToWideChar(from, 0, text.data(), size, wide.data(), wideLength);
     const int length =
-        WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-    if (length <= 0) return "?";
-    std::string text(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, text.data(), length, nullptr, nullptr);
-    return text;
+        WideCharToMultiByte(to, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return fallback;
+    std::string recoded(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(to, 0, wide.data(), wideLength, recoded.data(), length, nullptr, nullptr);
+    return recoded;
 }
+
+}  // namespace
+
+std::string ConsoleText(const std::string& utf8) { return Recode(utf8, CP_UTF8, CP_ACP, "?"); }
+
+std::string Utf8FromAnsi(const char* text) { return Recode(text, CP_ACP, CP_UTF8, ""); }
 
 std::string CsvField(const std::string& utf8) {
     std::string field = utf8;
@@ -71,24 +80,6 @@ std::string Number(long long value) {
 
 bool Write(FILE* file, const std::string& text) {
     return fwrite(text.data(), 1, text.size(), file) == text.size();
-}
-
-}  // namespace vireo
-
-namespace vireo {
-
-std::string Utf8FromAnsi(const char* text) {
-    const int wideLength = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (wideLength <= 0) return std::string();
-    std::vector<WCHAR> wide(static_cast<size_t>(wideLength));
-    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), wideLength);
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 0) return std::string();
-    std::string utf8(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), -1, utf8.data(), length, nullptr, nullptr);
-    utf8.resize(static_cast<size_t>(length) - 1);
-    return utf8;
 }
 
 }  // namespace vireo

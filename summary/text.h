@@ -23,10 +23,6 @@ std::string Number(long long value);
 // Writes all of text; false when the stream failed.
 bool Write(FILE* file, const std::string& text);
 
-}  // namespace vireo
-
-namespace vireo {
-
 // Text of the system code page (a command line, a file name) as UTF-8.
 std::string Utf8FromAnsi(const char* text);
 

@@ -26,6 +26,8 @@ import json
 import re
 import shutil
 import subprocess
+import sys
+import time
 from datetime import datetime, timedelta
 from pathlib import Path
 
@@ -118,13 +120,18 @@ def tallies(units) -> dict:
     return counts
 
 
+def summary_command(bin_dir: Path, folder: Path, csv_path: Path, html_path: Path):
+    """The summary's command line for folder, writing its CSV and page."""
+    return [str(bin_dir / SUMMARY), windows_path(folder), "/csv", windows_path(csv_path),
+            "/html", windows_path(html_path)]
+
+
 def run_summary(machine: Machine, bin_dir: Path, folder: Path, out: Path, timeout=60) -> dict:
     """Runs the summary on folder, writing its CSV and page into out."""
     csv_path, html_path = out / "summary.csv", out / "summary.html"
     for path in (csv_path, html_path):
         path.unlink(missing_ok=True)
-    result = machine.wine(str(bin_dir / SUMMARY), windows_path(folder), "/csv",
-                          windows_path(csv_path), "/html", windows_path(html_path),
+    result = machine.wine(*summary_command(bin_dir, folder, csv_path, html_path),
                           timeout=timeout)
     return {"exit_code": result.returncode, "console": machine.decode(result.stdout),
             "csv": csv_path, "html": html_path}
@@ -298,10 +305,9 @@ MEASURE = ("import resource, subprocess, sys\n"
 
 
 def measure_summary(machine: Machine, bin_dir: Path, folder: Path) -> dict:
-    import sys
-    done = subprocess.run([sys.executable, "-c", MEASURE, "wine", str(bin_dir / SUMMARY),
-                           windows_path(folder), "/csv", windows_path(folder.parent / "bench.csv"),
-                           "/html", windows_path(folder.parent / "bench.html")],
+    command = summary_command(bin_dir, folder, folder.parent / "bench.csv",
+                              folder.parent / "bench.html")
+    done = subprocess.run([sys.executable, "-c", MEASURE, "wine", *command],
                           env=machine.env, capture_output=True, text=True, timeout=900,
                           check=False)
     code, peak = done.stdout.split()
@@ -312,8 +318,6 @@ def benchmark(bin_dir: Path, out: Path, counts=(1000, 10000), checks=24) -> list
     """Times the summary on folders of generated reports (the time of an
     empty folder, Wine's own start, taken off) and takes its peak memory;
     returns one result per count."""
-    import time
-
     machine = Machine(out / "prefix", "32-bit")
     results = []
     try:
