@@ -25,12 +25,16 @@ def entry(at_ms, text):
     return {"at_ms": at_ms, "text": text}
 
 
-def report_of(entries, runs="program", settings=None, installer_at=100, script_ended=None):
+def report_of(entries, runs="program", settings=None, installer_at=100, script_ended=None,
+              traced=None, exit_code=0):
     journal = [] if installer_at is None else \
         [{"at_ms": installer_at, "program": "Setup1.exe", "event": "Setup1.exe /q"}]
+    run = {"duration_s": 60.0, "exit_code": exit_code}
+    if traced is not None:
+        run["pause_calls"] = [{"ms": ms, "took_ms": ms, "thread": "0020:0024"} for ms in traced]
     return {"runs": runs, "journal": journal, "log": {"entries": entries},
             "settings_key": {"after": settings or {"WLANID": "WLAN"}},
-            "script_host": {"ended_ms": script_ended}, "run": {"duration_s": 60.0}}
+            "script_host": {"ended_ms": script_ended}, "run": run}
 
 
 class RunClockTest(unittest.TestCase):
@@ -92,6 +96,9 @@ class PauseRulesTest(unittest.TestCase):
             entries, runs="installer-package", script_ended=2004 + 3000 + 40 * 200 - 150))
         self.assertEqual([2000, 3000, 12000], [p.ms for p in pauses])
         self.assertEqual(40, polls["count"])
+        # The calling script starts the program: its pause is there, before the pass's.
+        pauses, _ = timeline.built_in_pauses(report_of(entries[:1], runs="calling-script"))
+        self.assertEqual([10000], [p.ms for p in pauses])
 
     def test_an_unset_wlanid_adds_the_second_wireless_pause(self):
         entries = [entry(0, "--- Get in GetWirelessID -- Number of try : GetWirelessID - Try 1"),
@@ -104,37 +111,91 @@ class PauseMeasurementTest(unittest.TestCase):
     # (case, installer start to the begin line, the attempt's last line to the
     # script call, verdicts of those two gaps); the installer starts at 100.
     ROWS = [
-        ("gaps hold their pauses and allowed work", 11800, 6030, "matches", "matches"),
-        ("within the clock granularity", 9960, 5960, "matches", "matches"),
-        ("bug 4's shape: a 2000-ms pause after WLANID reads back WLAN", 10500, 8030,
-         "matches", "MISMATCH: 2030 ms longer"),
+        ("gaps hold their pauses", 11800, 6030, "holds its pauses", "holds its pauses"),
+        ("within the clock granularity", 9960, 5960, "holds its pauses", "holds its pauses"),
+        ("a loaded machine: gaps far longer than their pauses are not bounded", 19000, 16000,
+         "holds its pauses", "holds its pauses"),
         ("gaps shorter than their pauses", 9940, 5900, "MISMATCH: 60 ms shorter",
          "MISMATCH: 100 ms shorter"),
         ("no installer: nothing observed before the program's pause", None, 6030,
-         "not measured: no observed event before it", "matches"),
+         "not measured: no observed event before it", "holds its pauses"),
     ]
 
     def test_each_gap_against_the_pauses_derived_in_it(self):
         for case, program_gap, wireless_gap, program_verdict, wireless_verdict in self.ROWS:
             with self.subTest(case):
-                begin = 100 + (program_gap or 10000)
-                call = begin + 1020 + wireless_gap
-                entries = [entry(begin, "===== \\r\\n Begin Vireo requirements ====="),
-                           entry(begin + 10, timeline.WIRELESS_ATTEMPT + "GetWirelessID - Try 1"),
-                           entry(begin + 1000, timeline.WIRELESS_ID + "PCI\\VEN_8086&DEV_4237"),
-                           entry(begin + 1020, "Hardware ID from PCI Bus : PCI\\VEN_10EC&DEV_8168"),
-                           entry(call, "Call script with CmdLine : C:\\x.vbs"),
-                           entry(call + 15600, "find GUID1 and set Wake on LAN for GUID : x")]
-                report = report_of(entries, installer_at=None if program_gap is None else 100,
-                                   script_ended=call + 1000)
+                report = self.report(program_gap, wireless_gap, [10000, 4000, 2000, 3000, 12000])
                 timeline.summarise_pauses(report)
                 verdicts = [gap["verdict"] for gap in report["run"]["pause_gaps"]]
                 self.assertEqual(3, len(verdicts))
                 self.assertTrue(verdicts[0].startswith(program_verdict), verdicts[0])
                 self.assertTrue(verdicts[1].startswith(wireless_verdict), verdicts[1])
-                self.assertEqual("matches", verdicts[2])
+                self.assertEqual("holds its pauses", verdicts[2])
                 mismatches = [v for v in verdicts if v.startswith("MISMATCH")]
                 self.assertEqual(len(mismatches), len(timeline.pause_mismatches(report)))
+
+    # (case, the traced pause lengths (None: no trace), the run's exit code,
+    # settings after the run, the verdict on the traced pauses)
+    TRACED = [
+        ("as derived", [10000, 4000, 2000, 3000, 12000], 0, None, "as derived"),
+        ("polls between the script's pauses", [10000, 4000, 2000, 3000, 200, 200, 12000], 0,
+         None, "as derived"),
+        ("bug 4's shape: a 2000-ms pause after WLANID reads back WLAN",
+         [10000, 4000, 2000, 2000, 3000, 12000], 0, None, "MISMATCH: the product paused"
+         " [10000, 4000, 2000, 2000, 3000, 12000] where the rules call for [10000, 4000, 2000,"),
+        ("a pause 2 s too long", [10000, 4000, 2000, 3000, 14000], 0, None, "MISMATCH"),
+        ("polls of 100 ms", [10000, 4000, 2000, 3000, 100, 100, 12000], 0, None, "MISMATCH"),
+        ("a pause in the wrong place", [10000, 2000, 4000, 3000, 12000], 0, None, "MISMATCH"),
+        ("the limit reached: 101 polls and Msg3", [10000, 4000, 2000, 3000] + [200] * 101
+         + [12000], 0, {"WLANID": "WLAN", "Msg3": "x"}, "as derived"),
+        ("Msg3 written after fewer polls", [10000, 4000, 2000, 3000] + [200] * 100 + [12000], 0,
+         {"WLANID": "WLAN", "Msg3": "x"}, "MISMATCH"),
+        ("101 polls and no Msg3", [10000, 4000, 2000, 3000] + [200] * 101 + [12000], 0, None,
+         "MISMATCH: the wait polled 101 times and Msg3 was not written"),
+        ("a trace that holds no pause", [], 0, None, "MISMATCH"),
+        ("a run that ended kept no trace", None, 0, None,
+         "MISMATCH: the run ended and no trace of its pauses was kept"),
+        ("a run that did not end", None, None, None, "not traced: the run did not end"),
+    ]
+
+    def test_the_traced_pauses_against_the_derived(self):
+        for case, traced, exit_code, settings, verdict in self.TRACED:
+            with self.subTest(case):
+                report = self.report(10500, 6030, traced, exit_code, settings)
+                timeline.summarise_pauses(report)
+                self.assertTrue(report["run"]["pause_calls_verdict"].startswith(verdict),
+                                report["run"]["pause_calls_verdict"])
+                self.assertEqual(verdict.startswith("MISMATCH"),
+                                 report["run"]["pause_calls_verdict"]
+                                 in timeline.pause_mismatches(report))
+
+    def test_the_relay_trace_gives_each_calls_length_thread_and_time_taken(self):
+        trace = "\n".join([
+            '227.666:018c:0190:trace:relay:load_list L"RelayInclude" = L"KERNEL32.SleepEx"',
+            "227.734:018c:0190:Call KERNEL32.SleepEx(00002710,00000001) ret=004080ee",
+            "227.801:01a0:01a4:Call KERNELBASE.SleepEx(000000c8,00000001) ret=6a5010ee",
+            "237.738:018c:0190:Ret  KERNEL32.SleepEx() retval=00000000 ret=004080ee",
+            "237.900:018c:0190:Call KERNEL32.SleepEx(00000fa0,00000001) ret=004080ee",
+        ])
+        calls = timeline.traced_pause_calls(trace)
+        self.assertEqual([(10000, 10004, "018c:0190"), (200, None, "01a0:01a4"),
+                          (4000, None, "018c:0190")],
+                         [(c["ms"], c["took_ms"], c["thread"]) for c in calls])
+        self.assertIsNone(timeline.traced_pause_calls(None))
+
+    @staticmethod
+    def report(program_gap, wireless_gap, traced, exit_code=0, settings=None):
+        begin = 100 + (program_gap or 10000)
+        call = begin + 1020 + wireless_gap
+        entries = [entry(begin, "===== \\r\\n Begin Vireo requirements ====="),
+                   entry(begin + 10, timeline.WIRELESS_ATTEMPT + "GetWirelessID - Try 1"),
+                   entry(begin + 1000, timeline.WIRELESS_ID + "PCI\\VEN_8086&DEV_4237"),
+                   entry(begin + 1020, "Hardware ID from PCI Bus : PCI\\VEN_10EC&DEV_8168"),
+                   entry(call, "Call script with CmdLine : C:\\x.vbs"),
+                   entry(call + 15600, "find GUID1 and set Wake on LAN for GUID : x")]
+        return report_of(entries, installer_at=None if program_gap is None else 100,
+                         script_ended=call + 1000, traced=traced, exit_code=exit_code,
+                         settings=settings)
 
 
 class JournalTest(unittest.TestCase):

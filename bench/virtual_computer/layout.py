@@ -28,6 +28,12 @@ INSTALLER_CONFIG = r"HKEY_CURRENT_USER\Software\CorvaneBench\installer"
 POWERCFG_CONFIG = r"HKEY_CURRENT_USER\Software\CorvaneBench\powercfg"
 MACHINE_ID_CONFIG = r"HKEY_CURRENT_USER\Software\CorvaneBench\CRVNT"
 RUN_TIMEOUT_S = 240
+# Wine's relay trace, narrowed to the product's own calls of SleepEx (each
+# built-in pause is one): read by a process started with PAUSE_TRACE_DEBUG.
+WINE_DEBUG_KEY = r"HKEY_CURRENT_USER\Software\Wine\Debug"
+PAUSE_TRACE_FUNCTIONS = "KERNEL32.SleepEx;KERNELBASE.SleepEx"
+PAUSE_TRACE_CALLERS = "defaults-runner.exe;VireoDll"
+PAUSE_TRACE_DEBUG = "-all,+relay,+pid,+timestamp"
 BIOS_SERVER_LINGER_MS = 10000
 
 WIRELESS_CARD_RECORD = "01008680374286801112"
@@ -185,6 +191,8 @@ def registry_layout(profile: dict):
         view = "Software" if profile["windows"] == "32-bit" else r"Software\Wow6432Node"
         lines += ["", f"[HKEY_LOCAL_MACHINE\\{view}\\Microsoft\\Windows\\CurrentVersion]",
                   reg_value("ProgramFilesDir", profile["program_files_moved_to"])]
+    lines += ["", f"[{WINE_DEBUG_KEY}]", reg_value("RelayInclude", PAUSE_TRACE_FUNCTIONS),
+              reg_value("RelayFromInclude", PAUSE_TRACE_CALLERS)]
     lines += ["", f"[{MACHINE_ID_CONFIG}]"]
     lines += [reg_value(name, value) for name, value in profile["machine_id_library"].items()]
     lines += ["", f"[{INSTALLER_CONFIG}]"]
@@ -308,8 +316,10 @@ def hold_log_file(machine: Machine):
 
 def run_product(machine: Machine, profile: dict, repair: bool = False):
     """Runs the product once at real speed: the program, or msiexec installing
-    the package (repairing it, with repair). Returns (exit code, seconds); the
-    exit code is None when the run did not end within RUN_TIMEOUT_S."""
+    the package (repairing it, with repair). Returns (exit code, seconds,
+    trace): the exit code is None when the run did not end within
+    RUN_TIMEOUT_S; the trace is Wine's relay trace of the product's pauses
+    (None when the run did not end)."""
     if profile["runs"] == "installer-package" and repair:
         # msiexec /fa as properties: Wine's msiexec takes /f only with a
         # product code, and then does nothing.
@@ -325,15 +335,17 @@ def run_product(machine: Machine, profile: dict, repair: bool = False):
         command = (EXITCODE_PATH, SETUP_FOLDER + r"\defaults-runner.exe")
     started = time.monotonic()
     try:
-        result = machine.wine(*command, timeout=RUN_TIMEOUT_S)
+        result = machine.wine(*command, timeout=RUN_TIMEOUT_S, debug=PAUSE_TRACE_DEBUG)
     except subprocess.TimeoutExpired:
-        return None, time.monotonic() - started  # no exit code: it did not end
+        return None, time.monotonic() - started, None  # no exit code: it did not end
+    duration_s = time.monotonic() - started
+    trace = result.stderr.decode("latin-1")
     if command[0] != EXITCODE_PATH:
-        return result.returncode, time.monotonic() - started
+        return result.returncode, duration_s, trace
     reported = re.search(r"exit code 0x([0-9A-F]{8})", machine.decode(result.stdout))
     if result.returncode != 0 or reported is None:
-        raise RuntimeError(f"exitcode.exe could not run the program: {result.stderr!r}")
-    return int(reported.group(1), 16), time.monotonic() - started
+        raise RuntimeError(f"exitcode.exe could not run the program: {result.stderr[-2000:]!r}")
+    return int(reported.group(1), 16), duration_s, trace
 
 
 def wait_for_script_host(machine: Machine, limit_s: float):

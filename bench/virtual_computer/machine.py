@@ -56,13 +56,17 @@ class Machine:
             err.seek(0)
             return subprocess.CompletedProcess(command, result.returncode, out.read(), err.read())
 
-    def wine(self, *args, timeout=60, native_dlls=()):
+    def wine(self, *args, timeout=60, native_dlls=(), debug=None):
         """Runs a program of the prefix; native_dlls are loaded from their
-        files (a stand-in) instead of Wine's own, for this process only."""
-        env = self.env
+        files (a stand-in) instead of Wine's own, for this process only;
+        debug, Wine's debug channels for it and the processes it starts
+        (their trace is the result's stderr)."""
+        env = dict(self.env)
         if native_dlls:
-            env = dict(self.env, WINEDLLOVERRIDES=";".join(
-                [self.env["WINEDLLOVERRIDES"], *(f"{dll}=n" for dll in native_dlls)]))
+            env["WINEDLLOVERRIDES"] = ";".join(
+                [self.env["WINEDLLOVERRIDES"], *(f"{dll}=n" for dll in native_dlls)])
+        if debug:
+            env["WINEDEBUG"] = debug
         return self._run(["wine", *args], timeout, env)
 
     def boot(self):

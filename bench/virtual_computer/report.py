@@ -1,7 +1,7 @@
 """The report as text for the terminal and report.txt; report.json holds the
 same facts."""
 
-from . import layout
+from . import layout, timeline
 from .facts import BALANCED
 
 
@@ -43,8 +43,10 @@ def faults_section(report):
 
 def run_section(report):
     run = report["run"]
-    runner = "defaults-runner.exe" if report["runs"] == "program" else \
-        "msiexec installing vireo-bench.msi (custom action RunVireoPass calls crvVireoReq)"
+    runner = {"program": "defaults-runner.exe",
+              "calling-script": "the guide's calling script, which starts defaults-runner.exe",
+              }.get(report["runs"], "msiexec installing vireo-bench.msi"
+                                    " (custom action RunVireoPass calls crvVireoReq)")
     windows = "64-bit (WoW64)" if report["windows"] == "64-bit" else "32-bit"
     polls = run["script_host_polls"]
     lines = [
@@ -57,10 +59,17 @@ def run_section(report):
     for pause in run["pauses"]:
         lines.append(f"  pause {pause['ms'] / 1000:>4g} s  {pause['what']}")
     lines.append(f"  polls {polls['count']:>4} x 0.2 s  waiting for the script host ({polls['how']})")
-    lines.append("Pauses measured (gap between the observed events around them):")
+    traced = run.get("pause_calls")
+    lines.append("Pauses traced (the product's SleepEx calls, from Wine's relay trace):"
+                 f" {run['pause_calls_verdict']}")
+    if traced:
+        lines.append("  " + timeline.shown_ms([call["ms"] for call in traced]))
+    lines.append("Pauses measured (gap between the observed events around them; a gap"
+                 " longer than its pauses is not bounded, only shown):")
     for gap in run["pause_gaps"]:
         measured = "-" if gap["measured_ms"] is None else f"{gap['measured_ms']} ms"
-        lines.append(f"  {measured:>9} for {gap['derived_ms']:>5} ms  {gap['verdict']}:"
+        over = "" if gap["over_ms"] is None else f" ({gap['over_ms']:+d} ms)"
+        lines.append(f"  {measured:>9} for {gap['derived_ms']:>5} ms  {gap['verdict']}{over}:"
                      f" {'; '.join(gap['pauses'])}")
         if gap["from"] is not None:
             lines.append(f"{'':>27}from {gap['from'][:60]}")
