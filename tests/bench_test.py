@@ -153,6 +153,9 @@ class PauseMeasurementTest(unittest.TestCase):
         ("101 polls and no Msg3", [10000, 4000, 2000, 3000] + [200] * 101 + [12000], 0, None,
          "MISMATCH: the wait polled 101 times and Msg3 was not written"),
         ("a trace that holds no pause", [], 0, None, "MISMATCH"),
+        ("no log: the pass's pauses are named, not derived", [10000, 4000, 2000, 3000, 12000],
+         0, "no log", "as derived, then [4000, 2000, 3000, 12000] not derived"),
+        ("no log, and the program's pause too long", [11000, 4000], 0, "no log", "MISMATCH"),
         ("a run that ended kept no trace", None, 0, None,
          "MISMATCH: the run ended and no trace of its pauses was kept"),
         ("a run that did not end", None, None, None, "not traced: the run did not end"),
@@ -161,7 +164,10 @@ class PauseMeasurementTest(unittest.TestCase):
     def test_the_traced_pauses_against_the_derived(self):
         for case, traced, exit_code, settings, verdict in self.TRACED:
             with self.subTest(case):
-                report = self.report(10500, 6030, traced, exit_code, settings)
+                report = self.report(10500, 6030, traced, exit_code,
+                                     None if settings == "no log" else settings)
+                if settings == "no log":
+                    report["log"]["entries"] = []
                 timeline.summarise_pauses(report)
                 self.assertTrue(report["run"]["pause_calls_verdict"].startswith(verdict),
                                 report["run"]["pause_calls_verdict"])
