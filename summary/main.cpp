@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "common/handles.h"
 #include "summary/fleet.h"
@@ -68,27 +69,93 @@ std::string PathIn(const char* folder, const char* name) {
     return path + name;
 }
 
-// Every file of the folder (not its subfolders), read one at a time.
-// False when the folder cannot be listed.
+// One file of the folder that has a report's name, and what reading it gave.
+struct ListedReport {
+    std::string path;
+    bool read = false;
+    UnitReport report;
+    std::string why;
+};
+
+// The reports are read and parsed on two threads, each taking every other
+// file and holding one file's text at a time; most of the time goes to
+// opening and parsing, which the threads overlap.
+constexpr size_t kReadingThreads = 2;
+
+// The reports read before they join the rows: a batch's checks are held by
+// name until then.
+constexpr size_t kBatch = 256;
+
+struct ReadingShare {
+    std::vector<ListedReport>* reports;
+    size_t first;
+};
+
+DWORD WINAPI ReadShare(void* parameter) {
+    const ReadingShare& share = *static_cast<const ReadingShare*>(parameter);
+    std::vector<ListedReport>& reports = *share.reports;
+    for (size_t i = share.first; i < reports.size(); i += kReadingThreads)
+        reports[i].read =
+            ReadReportFile(reports[i].path.c_str(), reports[i].report, reports[i].why);
+    return 0;
+}
+
+// Reads the listed reports; a share whose thread cannot start is read on
+// this thread.
+void ReadReports(std::vector<ListedReport>& reports) {
+    ReadingShare shares[kReadingThreads];
+    UniqueHandle threads[kReadingThreads];
+    HANDLE started[kReadingThreads];
+    DWORD startedCount = 0;
+    for (size_t k = 0; k < kReadingThreads; ++k) {
+        shares[k] = {&reports, k};
+        if (k == 0) continue;
+        threads[k].reset(CreateThread(nullptr, 0, ReadShare, &shares[k], 0, nullptr));
+        if (threads[k])
+            started[startedCount++] = threads[k].get();
+        else
+            ReadShare(&shares[k]);
+    }
+    ReadShare(&shares[0]);
+    if (startedCount > 0) (void)WaitForMultipleObjects(startedCount, started, TRUE, INFINITE);
+}
+
+// Reads the reports of the batch of names that begins at first and adds
+// them to the fleet.
+void ReadBatch(const char* folder, const std::vector<std::string>& names, size_t first,
+               Fleet& fleet) {
+    const size_t end = names.size() - first > kBatch ? first + kBatch : names.size();
+    std::vector<ListedReport> batch(end - first);
+    for (size_t i = first; i < end; ++i) batch[i - first].path = PathIn(folder, names[i].c_str());
+    ReadReports(batch);
+    for (size_t i = first; i < end; ++i) {
+        ListedReport& listed = batch[i - first];
+        const std::string name = Utf8FromAnsi(names[i].c_str());
+        if (listed.read)
+            AddReport(fleet, name.c_str(), std::move(listed.report));
+        else
+            AddNotRead(fleet, name.c_str(), listed.why);
+    }
+}
+
+// Every file of the folder (not its subfolders). False when the folder
+// cannot be listed.
 bool ReadFolder(const char* folder, Fleet& fleet) {
     WIN32_FIND_DATAA found;
     UniqueFindHandle listing(FindFirstFileA(PathIn(folder, "*").c_str(), &found));
     if (!listing) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    std::vector<std::string> names;  // of the files with a report's name
     do {
         found.cFileName[ARRAYSIZE(found.cFileName) - 1] = '\0';
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        const std::string name = Utf8FromAnsi(found.cFileName);
-        if (!HasReportName(found.cFileName)) {
-            AddNotRead(fleet, name.c_str(), "not a report's name (a report's ends in .json)");
-            continue;
-        }
-        UnitReport report;
-        std::string why;
-        if (ReadReportFile(PathIn(folder, found.cFileName).c_str(), report, why))
-            AddReport(fleet, name.c_str(), std::move(report));
+        if (HasReportName(found.cFileName))
+            names.emplace_back(found.cFileName);
         else
-            AddNotRead(fleet, name.c_str(), why);
+            AddNotRead(fleet, Utf8FromAnsi(found.cFileName).c_str(),
+                       "not a report's name (a report's ends in .json)");
     } while (FindNextFileA(listing.get(), &found));
+    for (size_t first = 0; first < names.size(); first += kBatch)
+        ReadBatch(folder, names, first, fleet);
     return true;
 }
 

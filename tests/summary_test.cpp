@@ -137,6 +137,28 @@ TEST_F(Summary, BadFilesAreNamedAndTheRestAreSummedUp) {
         EXPECT_EQ(std::string::npos, page.find(outside)) << outside;
 }
 
+// More reports than one batch of reading holds, read on two threads: every
+// one is counted, whatever file a batch begins or ends with.
+TEST_F(Summary, EveryReportOfALargeFolderIsCounted) {
+    std::vector<ReportFile> files;
+    for (int unit = 1; unit <= 601; ++unit) {
+        const std::string id = "UNIT-" + std::to_string(unit);
+        const std::string computer = "PC-" + std::to_string(unit);
+        files.push_back({id + "_" + computer + ".json",
+                         Report(id, computer, "2026-12-09T10:00:00Z", unit % 100 == 0 ? 1 : 0)});
+    }
+    files.push_back({"broken.json", "{"});
+    Put(files);
+
+    EXPECT_EQ(1u, Run(kReports));
+    const std::string console = ReadFileBytes(Output("console.txt")).value_or("<no output>");
+    for (const char* line : {"reports in C:\\summary-test\\reports: 601 read, 1 not read\r\n",
+                             "units: 601 (passed 595, failed 6, cannot be verified 0)\r\n",
+                             "  PC-600 (machine ID UNIT-600, verified 2026-12-09T10:00:00Z): FAIL "
+                             "MachineID\r\n"})
+        EXPECT_NE(std::string::npos, console.find(line)) << line << console;
+}
+
 // The exit code: 0 every unit passed and no machine ID is shared (the latest
 // of a unit's reports counts), 1 otherwise, 2 when nothing could be read.
 TEST_F(Summary, ExitCodeSaysWhetherEveryUnitPassed) {
