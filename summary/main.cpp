@@ -107,9 +107,9 @@ void ReadReports(std::vector<ListedReport>& reports) {
     UniqueHandle threads[kReadingThreads];
     HANDLE started[kReadingThreads];
     DWORD startedCount = 0;
-    for (size_t k = 0; k < kReadingThreads; ++k) {
+    shares[0] = {&reports, 0};
+    for (size_t k = 1; k < kReadingThreads; ++k) {
         shares[k] = {&reports, k};
-        if (k == 0) continue;
         threads[k].reset(CreateThread(nullptr, 0, ReadShare, &shares[k], 0, nullptr));
         if (threads[k])
             started[startedCount++] = threads[k].get();

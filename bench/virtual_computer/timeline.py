@@ -149,6 +149,14 @@ def script_host_polls(report, call):
     return {"count": count, "how": "from the script's end in the journal"}
 
 
+def lengths_with_polls(pause, polls):
+    """The pause's length, and the script-host wait's polls after the pause
+    that launches the script."""
+    if pause.what == "pass, after launching the script":
+        return [pause.ms] + [POLL_MS] * polls["count"]
+    return [pause.ms]
+
+
 def traced_pause_calls(trace):
     """[{"ms", "took_ms", "thread"}] of the SleepEx calls in a relay trace, in
     the order they were made; None without a trace (the run did not end)."""
@@ -176,11 +184,7 @@ def pause_calls_verdict(report, pauses, polls):
         if report["run"]["exit_code"] is None:
             return "not traced: the run did not end"
         return "MISMATCH: the run ended and no trace of its pauses was kept"
-    derived = []
-    for pause in pauses:
-        derived.append(pause.ms)
-        if pause.what == "pass, after launching the script":
-            derived += [POLL_MS] * polls["count"]
+    derived = [ms for pause in pauses for ms in lengths_with_polls(pause, polls)]
     made = [call["ms"] for call in traced]
     if polls["how"].startswith("traced") and polls["count"] >= POLL_LIMIT:
         return f"MISMATCH: the wait polled {polls['count']} times and Msg3 was not written"
@@ -223,9 +227,7 @@ def measure_pauses(report, pauses, polls):
             gap = {"after_key": pause.after, "pauses": [], "derived_ms": 0}
             gaps.append(gap)
         gap["pauses"].append(pause.what)
-        gap["derived_ms"] += pause.ms
-        if pause.what == "pass, after launching the script":
-            gap["derived_ms"] += polls["count"] * POLL_MS
+        gap["derived_ms"] += sum(lengths_with_polls(pause, polls))
     for gap in gaps:
         key = gap.pop("after_key")
         position = keys.index(key) if key in keys else None
